@@ -1,0 +1,57 @@
+// The five registry operations that the settings store calls, with the arguments and
+// return codes of the Win32 "A" functions of the same names. On Windows they are those
+// functions; elsewhere they work on the SOFTWARE hive file of a Windows installation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A key handle as the operations hand it out. 0 is never a valid handle.
+using Key = std::uintptr_t;
+// A Win32 status code: 0 is success, anything else a failure.
+using Status = std::int32_t;
+
+inline constexpr Key LocalMachine = 0x80000002;        // HKEY_LOCAL_MACHINE
+inline constexpr std::uint32_t KeyAllAccess = 0xF003F; // KEY_ALL_ACCESS
+inline constexpr std::uint32_t KeyRead = 0x20019;      // KEY_READ
+
+// Value types.
+inline constexpr std::uint32_t RegNone = 0;
+inline constexpr std::uint32_t RegSz = 1;
+inline constexpr std::uint32_t RegExpandSz = 2;
+inline constexpr std::uint32_t RegBinary = 3;
+inline constexpr std::uint32_t RegDword = 4;
+inline constexpr std::uint32_t RegMultiSz = 7;
+
+// The status codes that this program meets, named once.
+namespace status {
+inline constexpr Status Success = 0;
+inline constexpr Status FileNotFound = 2;        // absent key or value
+inline constexpr Status AccessDenied = 5;        // write access asked for a hive that cannot be written
+inline constexpr Status InvalidHandle = 6;       // 0, unknown or already closed
+inline constexpr Status NotEnoughMemory = 8;
+inline constexpr Status WriteFault = 29;
+inline constexpr Status SharingViolation = 32;
+inline constexpr Status DiskFull = 112;
+inline constexpr Status InvalidParameter = 87;
+inline constexpr Status MoreData = 234;          // the buffer is too small; the size says what is needed
+inline constexpr Status BadDatabase = 1009;      // ERROR_BADDB
+inline constexpr Status RegistryCorrupt = 1015;  // ERROR_REGISTRY_CORRUPT
+inline constexpr Status RegistryIoFailed = 1016; // ERROR_REGISTRY_IO_FAILED
+} // namespace status
+
+Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t options, std::uint32_t samDesired,
+                     Key* result);
+Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved, std::uint32_t* type,
+                        std::uint8_t* data, std::uint32_t* dataSize);
+Status RegSetValueExA(Key key, const char* valueName, std::uint32_t reserved, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize);
+Status RegDeleteValueA(Key key, const char* valueName);
+Status RegCloseKey(Key key);
+
+// The system's reason for a status code, in Japanese, for a message to the user.
+std::u16string StatusText(Status code);
+
+} // namespace platform

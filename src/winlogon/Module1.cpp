@@ -1,0 +1,1 @@
+// Module1: written with the loading and saving work.
