@@ -1,1 +1,377 @@
-// Module1: written with the loading and saving work.
+#include "winlogon/Module1.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "platform/codepage.h"
+
+namespace winlogon {
+
+platform::Status LastResult = 0;
+std::u16string ValueText;
+
+namespace {
+
+using platform::Status;
+namespace status = platform::status;
+
+constexpr const char* WinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr std::u16string_view WinlogonKeyText = u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+// The value names, in code page 932 for the registry and as text for a message.
+struct ValueName {
+    const char* bytes;
+    std::u16string_view text;
+};
+constexpr ValueName AutoAdminLogon{"AutoAdminLogon", u"AutoAdminLogon"};
+constexpr ValueName DontDisplayLastUserName{"DontDisplayLastUserName", u"DontDisplayLastUserName"};
+constexpr ValueName ShutdownWithoutLogon{"ShutdownWithoutLogon", u"ShutdownWithoutLogon"};
+constexpr ValueName DefaultUserName{"DefaultUserName", u"DefaultUserName"};
+constexpr ValueName DefaultPassword{"DefaultPassword", u"DefaultPassword"};
+constexpr ValueName LegalNoticeCaption{"LegalNoticeCaption", u"LegalNoticeCaption"};
+constexpr ValueName LegalNoticeText{"LegalNoticeText", u"LegalNoticeText"};
+
+// The one character that every flag is compared with on loading and written as on saving.
+constexpr std::u16string_view On = u"1";
+
+// Bytes allowed for each read.
+constexpr std::uint32_t AutoLogonSize = 64;
+constexpr std::uint32_t CaptionSize = 128;
+constexpr std::uint32_t NoticeTextSize = 1024;
+
+Form1Controls* Form1 = nullptr;
+SaveFailure saveFailure;
+
+Form1Controls& form() {
+    if (Form1 == nullptr) runtime::raise(runtime::error::InvalidProcedureCall);
+    return *Form1;
+}
+
+// The record through which all value data passes: one fixed text of 1024 characters whose
+// 1024-byte code page 932 image is handed to each query and set, and converted back after.
+class TransferRecord {
+public:
+    static constexpr std::size_t Length = 1024;
+    using Image = std::array<std::uint8_t, Length>;
+
+    // Puts a text in, left-aligned and blank-filled.
+    void put(std::u16string_view text) {
+        field_.assign(text.substr(0, Length));
+        field_.resize(Length, u' ');
+    }
+
+    // Hands the image to a registry call and takes back whatever the call left in it.
+    template <class Call>
+    Status pass(Call call) {
+        image_.fill(0);
+        const std::string bytes = platform::cp932::encode(field_);
+        std::copy_n(bytes.begin(), std::min(bytes.size(), Length), image_.begin());
+        const Status result = call(image_.data());
+        field_ = platform::cp932::decode(
+            std::string_view(reinterpret_cast<const char*>(image_.data()), Length));
+        field_.resize(Length, u'\0');
+        return result;
+    }
+
+    // The first `size` bytes of the image: what the last query returned.
+    std::string_view returned(std::uint32_t size) const {
+        return {reinterpret_cast<const char*>(image_.data()), std::min<std::size_t>(size, Length)};
+    }
+
+private:
+    std::u16string field_ = std::u16string(Length, u'\0');
+    Image image_{};
+};
+
+// The Winlogon key, open from construction to close(); the destructor closes it on every
+// other path, errors included. Every result lands in LastResult.
+class WinlogonKeyHandle {
+public:
+    WinlogonKeyHandle() { LastResult = platform::RegOpenKeyExA(platform::LocalMachine, WinlogonKey, 0, platform::KeyAllAccess, &handle_); }
+    WinlogonKeyHandle(const WinlogonKeyHandle&) = delete;
+    WinlogonKeyHandle& operator=(const WinlogonKeyHandle&) = delete;
+    ~WinlogonKeyHandle() {
+        if (!closed_) close();
+    }
+
+    platform::Key get() const { return handle_; }
+
+    Status close() {
+        closed_ = true;
+        LastResult = platform::RegCloseKey(handle_);
+        return LastResult;
+    }
+
+private:
+    platform::Key handle_ = 0;
+    bool closed_ = false;
+};
+
+// What a successful read of a value returned, and whether it can be shown faithfully.
+struct Read {
+    std::string stored;  // the bytes that the registry returned
+};
+
+// Reads one value through the record; LastResult holds the query's result.
+std::optional<Read> query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name,
+                          std::uint32_t allowed) {
+    std::uint32_t type = platform::RegSz;
+    std::uint32_t size = allowed;
+    LastResult = record.pass([&](std::uint8_t* image) {
+        return platform::RegQueryValueExA(key.get(), name.bytes, nullptr, &type, image, &size);
+    });
+    if (LastResult != status::Success) return std::nullopt;
+    return Read{std::string(record.returned(size))};
+}
+
+// A stored text up to its first NUL; a text stored without one is all of its bytes.
+std::string_view textBytes(std::string_view stored) {
+    return stored.substr(0, stored.find('\0'));
+}
+
+std::u16string textOf(const Read& read) { return platform::cp932::decode(textBytes(read.stored)); }
+
+// Whether the window can show a stored text and write back the very same bytes.
+bool faithful(const Read& read) {
+    const std::string_view text = textBytes(read.stored);
+    const bool terminatedOnce = read.stored.size() <= text.size() + 1;
+    return terminatedOnce && platform::cp932::encode(platform::cp932::decode(text)) == text;
+}
+
+// A flag is on when the first character of its stored text is "1".
+bool flagOf(const Read& read) {
+    const std::u16string text = platform::cp932::decode(read.stored.substr(0, 2));
+    return !text.empty() && text.front() == On.front();
+}
+
+// The values that loading could not show faithfully, with the state the window showed for
+// them. Register keeps each as stored unless the user changed the control that shows it.
+struct Kept {
+    bool autoAdminLogon = false;
+    bool dontDisplayLastUserName = false;
+    bool shutdownWithoutLogon = false;
+    bool defaultUserName = false;
+    bool defaultPassword = false;
+    bool legalNoticeCaption = false;
+    bool legalNoticeText = false;
+} kept;
+
+struct Shown {
+    bool autoLogonOn = false;
+    int lastLogon = 0;
+    int shutdown = 0;
+    std::u16string user, password;
+    bool noticeOn = false;
+    std::u16string caption, text;
+} shown;
+
+void fail(SaveFailure::Step step, std::u16string_view value, Status code) {
+    if (!saveFailure) saveFailure = SaveFailure{step, std::u16string(value), code};
+}
+
+// Writes `text` and its NUL as the value's data, counted in code page 932 bytes.
+void setText(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name, std::u16string_view text) {
+    const std::size_t count = platform::cp932::byteCount(text) + 1;
+    if (count > TransferRecord::Length) {  // never hand over more than the image holds
+        fail(SaveFailure::Step::TooLong, name.text, status::InvalidParameter);
+        return;
+    }
+    std::u16string data(text);
+    data.push_back(u'\0');
+    record.put(data);
+    LastResult = record.pass([&](std::uint8_t* image) {
+        return platform::RegSetValueExA(key.get(), name.bytes, 0, platform::RegSz, image,
+                                        static_cast<std::uint32_t>(count));
+    });
+    if (LastResult != status::Success) fail(SaveFailure::Step::Set, name.text, LastResult);
+}
+
+void deleteValue(WinlogonKeyHandle& key, const ValueName& name) {
+    LastResult = platform::RegDeleteValueA(key.get(), name.bytes);
+    // A value that is already absent is as it should be.
+    if (LastResult != status::Success && LastResult != status::FileNotFound)
+        fail(SaveFailure::Step::Delete, name.text, LastResult);
+}
+
+void closeKey(WinlogonKeyHandle& key) {
+    const bool opened = key.get() != 0;
+    if (key.close() != status::Success && opened) fail(SaveFailure::Step::Close, {}, LastResult);
+}
+
+void noteOpen() {
+    if (LastResult != status::Success) fail(SaveFailure::Step::Open, {}, LastResult);
+}
+
+} // namespace
+
+void Attach(Form1Controls* form) { Form1 = form; }
+
+void LoadAutoLogonSettings() {
+    Form1Controls& f = form();
+    TransferRecord record;
+    WinlogonKeyHandle key;
+
+    // Loads one flag; a value too long to read is kept on register unless its control changes.
+    auto flag = [&](const ValueName& name, bool& keep) {
+        const std::optional<Read> read = query(key, record, name, AutoLogonSize);
+        keep = LastResult == status::MoreData;
+        return read && flagOf(*read);
+    };
+    auto text = [&](const ValueName& name, bool& keep) {
+        const std::optional<Read> read = query(key, record, name, AutoLogonSize);
+        keep = LastResult == status::MoreData || (read && !faithful(*read));
+        return read ? textOf(*read) : std::u16string();
+    };
+
+    // The option comes first, so its handler settles the enabled state before the boxes fill.
+    f.AutoLogonOption[flag(AutoAdminLogon, kept.autoAdminLogon) ? 1 : 0].setSelected(true);
+    f.LastLogonCheck.setValue(flag(DontDisplayLastUserName, kept.dontDisplayLastUserName) ? 1 : 0);
+    f.ShutdownCheck.setValue(flag(ShutdownWithoutLogon, kept.shutdownWithoutLogon) ? 1 : 0);
+    f.UserText.setText(text(DefaultUserName, kept.defaultUserName));
+    f.PassWordText.setText(text(DefaultPassword, kept.defaultPassword));
+    key.close();
+
+    shown.autoLogonOn = f.AutoLogonOption[1].selected();
+    shown.lastLogon = f.LastLogonCheck.value();
+    shown.shutdown = f.ShutdownCheck.value();
+    shown.user = f.UserText.text();
+    shown.password = f.PassWordText.text();
+}
+
+void LoadLogonNotice() {
+    Form1Controls& f = form();
+    TransferRecord record;
+    WinlogonKeyHandle key;
+
+    const std::optional<Read> caption = query(key, record, LegalNoticeCaption, CaptionSize);
+    kept.legalNoticeCaption = LastResult == status::MoreData || (caption && !faithful(*caption));
+    f.LogonCaptionText.setText(caption ? textOf(*caption) : std::u16string());
+
+    // The text alone decides the option: a notice is on when its text is not empty. The
+    // returned size cuts the text, so nothing an earlier read left behind can show.
+    const std::optional<Read> text = query(key, record, LegalNoticeText, NoticeTextSize);
+    kept.legalNoticeText = LastResult == status::MoreData || (text && !faithful(*text));
+    const std::u16string message = text ? textOf(*text) : std::u16string();
+    f.LogonMessageText.setText(message);
+    f.LogonMessageOption[message.empty() ? 0 : 1].setSelected(true);
+    key.close();
+
+    shown.noticeOn = f.LogonMessageOption[1].selected();
+    shown.caption = f.LogonCaptionText.text();
+    shown.text = f.LogonMessageText.text();
+}
+
+void SaveAutoLogonSettings() {
+    Form1Controls& f = form();
+    TransferRecord record;
+    WinlogonKeyHandle key;
+    noteOpen();
+
+    const bool on = f.AutoLogonOption[1].selected();
+    if (!(kept.autoAdminLogon && on == shown.autoLogonOn)) {
+        if (on)
+            setText(key, record, AutoAdminLogon, On);
+        else
+            deleteValue(key, AutoAdminLogon);
+    }
+
+    // The check box is read only while automatic logon is off.
+    const bool off = f.AutoLogonOption[0].selected();
+    const int lastLogon = off ? f.LastLogonCheck.value() : 0;
+    if (!(kept.dontDisplayLastUserName && (!off || lastLogon == shown.lastLogon))) {
+        if (off && lastLogon == 1)
+            setText(key, record, DontDisplayLastUserName, On);
+        else
+            deleteValue(key, DontDisplayLastUserName);
+    }
+
+    // With automatic logon on this value is left as it is.
+    if (off) {
+        const int shutdown = f.ShutdownCheck.value();
+        if (!(kept.shutdownWithoutLogon && shutdown == shown.shutdown))
+            setText(key, record, ShutdownWithoutLogon, std::u16string(1, u'0' + shutdown));
+    }
+
+    ValueText = f.UserText.text();
+    if (!(kept.defaultUserName && ValueText == shown.user)) setText(key, record, DefaultUserName, ValueText);
+
+    ValueText = f.PassWordText.text();
+    if (!(kept.defaultPassword && ValueText == shown.password)) {
+        if (ValueText.empty())
+            deleteValue(key, DefaultPassword);
+        else
+            setText(key, record, DefaultPassword, ValueText);
+    }
+    closeKey(key);
+}
+
+void SaveLogonNotice() {
+    Form1Controls& f = form();
+    TransferRecord record;
+    WinlogonKeyHandle key;
+    noteOpen();
+
+    const bool on = f.LogonMessageOption[1].selected();
+    // Texts are read only while the notice is on.
+    const std::u16string caption = on ? f.LogonCaptionText.text() : std::u16string();
+    const std::u16string text = on ? f.LogonMessageText.text() : std::u16string();
+    const bool optionChanged = on != shown.noticeOn;
+    const bool captionChanged = on && caption != shown.caption;
+    const bool textChanged = on && text != shown.text;
+
+    // A notice shown as off only because its text could not be read stays as stored until
+    // the user changes something in the group; so does a caption until its box changes.
+    const bool keepText = kept.legalNoticeText && !optionChanged && !captionChanged && !textChanged;
+    const bool keepCaption = keepText || (kept.legalNoticeCaption && !optionChanged && !captionChanged);
+
+    if (!keepCaption) {
+        if (on) ValueText = caption;
+        setText(key, record, LegalNoticeCaption, caption);
+    }
+    if (!keepText) {
+        if (on) ValueText = text;
+        setText(key, record, LegalNoticeText, text);
+    }
+    closeKey(key);
+}
+
+void ResetSaveFailure() { saveFailure = SaveFailure{}; }
+
+const SaveFailure& LastSaveFailure() { return saveFailure; }
+
+std::u16string SaveFailureMessage(const SaveFailure& failure) {
+    std::u16string what;
+    const std::u16string value = u"値「" + failure.value + u"」";
+    switch (failure.step) {
+    case SaveFailure::Step::None: return {};
+    case SaveFailure::Step::Open: what = u"キー「HKEY_LOCAL_MACHINE\\" + std::u16string(WinlogonKeyText) + u"」を書き込み用に開けませんでした。"; break;
+    case SaveFailure::Step::Set: what = value + u"を書き込めませんでした。"; break;
+    case SaveFailure::Step::Delete: what = value + u"を削除できませんでした。"; break;
+    case SaveFailure::Step::Close: what = u"変更をレジストリに保存できませんでした。"; break;
+    case SaveFailure::Step::TooLong: what = value + u"が長すぎるため書き込めませんでした。"; break;
+    }
+    return u"設定を登録できませんでした。\n\n" + what + u"\n理由: " + platform::StatusText(failure.code) +
+           u"\n\n入力した内容はそのまま残っています。もう一度「登録」を押すか、「キャンセル」で終了してください。";
+}
+
+bool StorableEdit(std::u16string_view current, std::u16string_view proposed, std::size_t maxBytes) {
+    // An edit may keep characters that were there already, but never add one that cannot be stored.
+    auto unmappable = [](std::u16string_view text) {
+        std::size_t count = 0;
+        for (std::size_t at = platform::cp932::firstUnmappable(text); at != std::u16string_view::npos;
+             at = platform::cp932::firstUnmappable(text)) {
+            ++count;
+            text.remove_prefix(at + 1);
+        }
+        return count;
+    };
+    if (unmappable(proposed) > unmappable(current)) return false;
+    if (maxBytes == 0) return true;
+    const std::size_t bytes = platform::cp932::byteCount(proposed);
+    return bytes <= maxBytes || bytes <= platform::cp932::byteCount(current);
+}
+
+} // namespace winlogon

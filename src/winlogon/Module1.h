@@ -2,8 +2,8 @@
 // window's controls and writes them back from the controls' state.
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/registry.h"
 #include "runtime/controls.h"
@@ -34,13 +34,24 @@ void LoadLogonNotice();
 void SaveAutoLogonSettings();
 void SaveLogonNotice();
 
-// What kept the last save from storing everything: the value or step that failed and the
-// system's reason. Empty after a save that stored everything.
+// The first thing that kept the saves since the last ResetSaveFailure from storing
+// everything: what was done, to which value, and the system's code.
 struct SaveFailure {
-    std::u16string step;    // a value name, or what was done to the key
+    enum class Step { None, Open, Set, Delete, Close, TooLong };
+    Step step = Step::None;
+    std::u16string value;  // the value's name, for Set, Delete and TooLong
     platform::Status code = platform::status::Success;
-    explicit operator bool() const { return code != platform::status::Success; }
+    explicit operator bool() const { return step != Step::None; }
 };
+void ResetSaveFailure();
 const SaveFailure& LastSaveFailure();
+// The message that tells the user what failed and why, in Japanese.
+std::u16string SaveFailureMessage(const SaveFailure& failure);
+
+// Whether the user may edit a text box's text from `current` to `proposed`: the store keeps
+// only what code page 932 can hold, and at most `maxBytes` bytes of it (0: no byte limit).
+bool StorableEdit(std::u16string_view current, std::u16string_view proposed, std::size_t maxBytes);
+// The most bytes a notice caption or text may take, so that it is stored whole with its NUL.
+inline constexpr std::size_t NoticeMaxBytes = 1023;
 
 } // namespace winlogon
