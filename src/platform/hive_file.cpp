@@ -1,0 +1,154 @@
+#include "platform/hive_file.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace platform::hive {
+namespace {
+
+// How long an open waits for another process that holds the hive.
+constexpr auto LockPatience = std::chrono::seconds(10);
+constexpr auto LockPoll = std::chrono::milliseconds(5);
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+} // namespace
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Status statusOfErrno(int err) {
+    switch (err) {
+    case 0: return status::Success;
+    case ENOENT: case ENOTDIR: case ENAMETOOLONG: case ELOOP: return status::FileNotFound;
+    case EACCES: case EPERM: case EROFS: case ETXTBSY: return status::AccessDenied;
+    case ENOSPC: case EDQUOT: case EFBIG: return status::DiskFull;
+    case ENOMEM: return status::NotEnoughMemory;
+    case EWOULDBLOCK: return status::SharingViolation;
+    default: return status::RegistryIoFailed;
+    }
+}
+
+std::string defaultHivePath() {
+    // XDG_DATA_HOME counts only when absolute.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
+        return std::string(data) + "/vantorio/SOFTWARE";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+        home = h;
+    } else if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+        home = pw->pw_dir;
+    }
+    if (home.empty()) return {};
+    return home + "/.local/share/vantorio/SOFTWARE";
+}
+
+std::string hivePath() {
+    if (const char* named = std::getenv(HiveVariable); named && named[0] != '\0') return named;
+    return defaultHivePath();
+}
+
+Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
+    const auto deadline = std::chrono::steady_clock::now() + LockPatience;
+    for (;;) {
+        Fd candidate(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (!candidate) return statusOfErrno(errno);
+        if (fstat(candidate.get(), &st) != 0) return statusOfErrno(errno);
+        if (!S_ISREG(st.st_mode)) return status::BadDatabase;
+        while (flock(candidate.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) return statusOfErrno(errno);
+            if (std::chrono::steady_clock::now() >= deadline) return status::SharingViolation;
+            std::this_thread::sleep_for(LockPoll);
+        }
+        // The holder may have replaced the file before letting go: then lock the new one.
+        struct stat now {};
+        if (stat(path.c_str(), &now) != 0) return statusOfErrno(errno);
+        if (sameFile(now, st)) {
+            fd = std::move(candidate);
+            return status::Success;
+        }
+    }
+}
+
+Status beginReplace(const std::string& path, PendingFile& pending) {
+    pending.tempPath = folderOf(path) + "/." + nameOf(path) + ".new-XXXXXX";
+    pending.fd = Fd(mkostemp(pending.tempPath.data(), O_CLOEXEC));
+    if (!pending.fd) {
+        const Status s = statusOfErrno(errno);
+        pending.tempPath.clear();
+        return s;
+    }
+    return status::Success;
+}
+
+void abandonReplace(PendingFile& pending) {
+    if (!pending.tempPath.empty()) ::unlink(pending.tempPath.c_str());
+    pending.tempPath.clear();
+    pending.fd = Fd();
+}
+
+Status finishReplace(const std::string& path, const struct stat& like, PendingFile& pending, Fd& lockedNew) {
+    auto fail = [&](int err) {
+        const Status s = statusOfErrno(err);
+        abandonReplace(pending);
+        return s;
+    };
+    const int fd = pending.fd.get();
+    struct stat mine {};
+    struct stat named {};
+    if (fstat(fd, &mine) != 0) return fail(errno);
+    // The writer wrote by name: make sure the name still leads to the file made for it.
+    if (stat(pending.tempPath.c_str(), &named) != 0) return fail(errno);
+    if (!sameFile(mine, named)) return fail(EACCES);
+    if ((mine.st_uid != like.st_uid || mine.st_gid != like.st_gid) && fchown(fd, like.st_uid, like.st_gid) != 0)
+        return fail(errno);
+    if (fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
+    if (fsync(fd) != 0) return fail(errno);
+    // Nobody else knows the new file yet, so its lock is free.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    if (rename(pending.tempPath.c_str(), path.c_str()) != 0) return fail(errno);
+    pending.tempPath.clear();
+    lockedNew = std::move(pending.fd);
+    // The rename is durable once the folder is flushed.
+    Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder && fsync(folder.get()) != 0 && errno == EIO) {
+        // The new file is in place; only its durability is in doubt.
+        return status::RegistryIoFailed;
+    }
+    return status::Success;
+}
+
+std::string pathOfFd(int fd, const std::string& path) {
+    static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
+    return procMounted ? "/proc/self/fd/" + std::to_string(fd) : path;
+}
+
+} // namespace platform::hive

@@ -1,0 +1,28 @@
+// Running part of a test in a child process: to hold a hive open from another process, to
+// act as an unprivileged user (root may write any file), or to mount a small file system.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platformtest {
+
+// The user and group an unprivileged child runs as when the test runs as root.
+inline constexpr unsigned Nobody = 65534;
+
+struct ChildOptions {
+    // Run as user and group 65534 when the test runs as root; `handOver` (a folder) is
+    // given to that user first, with all it holds.
+    bool unprivileged = false;
+    std::string handOver;
+};
+
+// Runs `body` in a forked child and returns the numbers it reported; the child writes
+// nothing else anywhere. A child that crashes or exits early reports a trailing -1.
+std::vector<long> inChild(const ChildOptions& options, const std::function<std::vector<long>()>& body);
+
+// Whether this process may switch users (it runs as root).
+bool isRoot();
+
+} // namespace platformtest

@@ -1,0 +1,323 @@
+// The registry over a hive file when things go wrong: hives that cannot be written, commits
+// that fail half-way, files that are not hives, and another process holding the hive. In
+// each case the original file stays byte for byte as it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "child_process.h"
+#include "hive_fixture.h"
+#include "platform/hive_format.h"
+#include "platform/registry.h"
+
+namespace {
+
+using namespace platform;
+using namespace std::string_literals;
+using platformtest::ChildOptions;
+using platformtest::inChild;
+using testsupport::HiveValue;
+using testsupport::textValue;
+
+const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+long count(const std::string& folder) { return std::distance(std::filesystem::directory_iterator(folder), {}); }
+
+const std::vector<HiveValue> Winlogon = {
+    textValue("AutoAdminLogon", u"1"),
+    textValue("DefaultUserName", u"管理者"),
+    textValue("DefaultPassword", u"secret"),
+    {"Padding", RegBinary, std::string(30000, 'p')}, // spreads the hive over several bins
+};
+
+// Open, change two values, close: the close's code is what the test is about.
+std::vector<long> changeAndClose(const std::function<void()>& beforeClose = {}) {
+    Key key = 0;
+    const long open = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+    const std::string text = "changed\0"s;
+    const long set = RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes(text), 8);
+    const long del = RegDeleteValueA(key, "AutoAdminLogon");
+    if (beforeClose) beforeClose();
+    const long close = RegCloseKey(key);
+    return {open, set, del, close, RegCloseKey(key)};
+}
+
+class FailureTest : public testing::Test {
+protected:
+    testsupport::TempDir dir;
+    std::string folder = dir.file("hive");
+    std::string file = folder + "/SOFTWARE";
+    std::optional<testsupport::ScopedHive> scope;
+    std::string original;
+
+    void SetUp() override {
+        std::filesystem::create_directory(folder);
+        testsupport::makeHive(file, Winlogon);
+        original = testsupport::fileBytes(file);
+        scope.emplace(file);
+    }
+    void expectUntouched() {
+        EXPECT_EQ(testsupport::fileBytes(file) == original, true) << "the hive file changed";
+        EXPECT_EQ(count(folder), 1) << "something was left beside the hive";
+    }
+};
+
+// --- hives that cannot be written -----------------------------------------------------------
+
+TEST_F(FailureTest, ReadOnlyHiveRefusesWriteAccessButReads) {
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    const auto report = inChild({true, dir.path()}, [] {
+        Key key = 0;
+        const long all = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+        const long allKey = static_cast<long>(key);
+        const long read = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key);
+        std::uint8_t buffer[64];
+        std::uint32_t size = sizeof buffer;
+        const long query = RegQueryValueExA(key, "AutoAdminLogon", nullptr, nullptr, buffer, &size);
+        return std::vector<long>{all, allKey, read, query, static_cast<long>(size), RegCloseKey(key)};
+    });
+    EXPECT_EQ(report, (std::vector<long>{status::AccessDenied, 0, 0, 0, 2, 0}));
+    expectUntouched();
+}
+
+TEST_F(FailureTest, UnwritableFolderRefusesWriteAccess) {
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    const auto report = inChild({true, dir.path()}, [] {
+        Key key = 0;
+        return std::vector<long>{RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key)};
+    });
+    EXPECT_EQ(report, std::vector<long>{status::AccessDenied});
+    expectUntouched();
+}
+
+TEST_F(FailureTest, FolderTurnedUnwritableFailsTheCommit) {
+    const std::string where = folder;
+    const auto report = inChild({true, dir.path()}, [&] {
+        return changeAndClose([&] { chmod(where.c_str(), 0555); });
+    });
+    EXPECT_EQ(report, (std::vector<long>{0, 0, 0, status::AccessDenied, status::InvalidHandle}));
+    expectUntouched();
+}
+
+TEST_F(FailureTest, FileSizeLimitFailsTheCommit) {
+    const rlim_t limit = original.size() / 2;
+    const auto report = inChild({}, [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &small) != 0) return std::vector<long>{-2};
+        return changeAndClose();
+    });
+    EXPECT_EQ(report, (std::vector<long>{0, 0, 0, status::DiskFull, status::InvalidHandle}));
+    expectUntouched();
+}
+
+TEST_F(FailureTest, FullFileSystemFailsTheCommit) {
+    if (!platformtest::isRoot()) GTEST_SKIP() << "mounting a small file system needs root";
+    // In a mount namespace of its own, the child puts the hive on a file system with room
+    // for about one copy, and checks it after the failed commit itself.
+    const std::string mountPoint = dir.file("small");
+    std::filesystem::create_directory(mountPoint);
+    const std::string content = original;
+    const auto report = inChild({}, [&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::vector<long>{-2};
+        const std::string size = "size=" + std::to_string(content.size() + content.size() / 2);
+        if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, size.c_str()) != 0) return std::vector<long>{-2};
+        const std::string onSmall = mountPoint + "/SOFTWARE";
+        testsupport::writeFile(onSmall, content);
+        testsupport::ScopedHive there(onSmall);
+        std::vector<long> r = changeAndClose();
+        r.push_back(testsupport::fileBytes(onSmall) == content);
+        r.push_back(count(mountPoint));
+        return r;
+    });
+    if (report == std::vector<long>{-2}) GTEST_SKIP() << "no tmpfs mount here";
+    EXPECT_EQ(report, (std::vector<long>{0, 0, 0, status::DiskFull, status::InvalidHandle, 1, 1}));
+}
+
+TEST_F(FailureTest, ReadingDoesNotNeedAWritableHive) {
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    const auto report = inChild({true, dir.path()}, [] {
+        Key key = 0;
+        const long open = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key);
+        std::uint8_t buffer[64];
+        std::uint32_t size = sizeof buffer;
+        const long query = RegQueryValueExA(key, "DefaultPassword", nullptr, nullptr, buffer, &size);
+        return std::vector<long>{open, query, static_cast<long>(size), RegCloseKey(key)};
+    });
+    EXPECT_EQ(report, (std::vector<long>{0, 0, 7, 0}));
+    expectUntouched();
+}
+
+// --- files that are not (whole) hives -------------------------------------------------------
+
+std::string withChecksum(std::string hive) {
+    const std::uint32_t sum = hive::baseBlockChecksum(hive);
+    for (int i = 0; i < 4; ++i) hive[508 + i] = static_cast<char>(sum >> (8 * i));
+    return hive;
+}
+
+std::string randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string out(n, '\0');
+    for (char& c : out) c = static_cast<char>(gen());
+    return out;
+}
+
+struct BadFile {
+    const char* name;
+    std::string (*make)(const std::string& valid);
+};
+
+const BadFile BadFiles[] = {
+    {"Empty", [](const std::string&) { return std::string(); }},
+    {"RandomBytes", [](const std::string&) { return randomBytes(16384, 1); }},
+    {"SignatureThenRandomBytes", [](const std::string&) { return "regf" + randomBytes(16380, 2); }},
+    {"OnlyTheBaseBlock", [](const std::string& v) { return v.substr(0, 4096); }},
+    {"CutInsideTheFirstBin", [](const std::string& v) { return v.substr(0, 6000); }},
+    {"LastBinMissing", [](const std::string& v) { return v.substr(0, v.size() - 4096); }},
+    {"CutOneByteShort", [](const std::string& v) { return v.substr(0, v.size() - 1); }},
+    {"BadChecksum", [](const std::string& v) { std::string h = v; h[509] ^= 0x55; return h; }},
+    {"RootOutsideTheFile", [](const std::string& v) {
+         std::string h = v;
+         h[36] = '\xF0'; h[37] = '\xFF'; h[38] = '\xFF'; h[39] = '\x7F';
+         return withChecksum(h);
+     }},
+    {"FirstBinSignatureBroken", [](const std::string& v) { std::string h = v; h[4096] = 'X'; return h; }},
+};
+
+class NotAHive : public FailureTest, public testing::WithParamInterface<BadFile> {};
+
+TEST_P(NotAHive, IsReportedCorruptAndNeverWritten) {
+    original = GetParam().make(original);
+    testsupport::writeFile(file, original);
+    for (std::uint32_t access : {KeyAllAccess, KeyRead}) {
+        Key key = 0;
+        const Status code = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, access, &key);
+        EXPECT_TRUE(code == status::BadDatabase || code == status::RegistryCorrupt) << "code " << code;
+        EXPECT_EQ(key, 0u);
+        EXPECT_EQ(RegCloseKey(key), status::InvalidHandle);
+    }
+    expectUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(Hive, NotAHive, testing::ValuesIn(BadFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FailureTest, DirtyHiveReadsButIsNotWritten) {
+    std::string dirty = original;
+    dirty[8] = static_cast<char>(dirty[8] + 1); // the second sequence number lags behind
+    original = withChecksum(dirty);
+    testsupport::writeFile(file, original);
+
+    Key key = 0;
+    EXPECT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::AccessDenied);
+    EXPECT_EQ(key, 0u);
+    ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::Success);
+    std::uint8_t buffer[64];
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(key, "AutoAdminLogon", nullptr, nullptr, buffer, &size), status::Success);
+    EXPECT_EQ(RegSetValueExA(key, "AutoAdminLogon", 0, RegSz, buffer, size), status::AccessDenied);
+    EXPECT_EQ(RegCloseKey(key), status::Success);
+    expectUntouched();
+}
+
+// Damaged hives of every kind: whatever the codes, nothing crashes or reads out of bounds.
+TEST_F(FailureTest, DamagedHivesNeverCrash) {
+    std::mt19937 gen(42);
+    const std::string valid = original;
+    const char* names[] = {"AutoAdminLogon", "DefaultUserName", "DefaultPassword", "Padding", "Missing"};
+    for (int round = 0; round < 150; ++round) {
+        std::string damaged = valid;
+        const int flips = 1 + static_cast<int>(gen() % 16);
+        for (int i = 0; i < flips; ++i)
+            damaged[4096 + gen() % (damaged.size() - 4096)] = static_cast<char>(gen());
+        testsupport::writeFile(file, damaged);
+        Key key = 0;
+        if (RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key) != status::Success) continue;
+        for (const char* name : names) {
+            std::uint8_t buffer[1024];
+            std::uint32_t size = sizeof buffer;
+            RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size);
+        }
+        const std::string text = "x\0"s;
+        RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes(text), 2);
+        RegDeleteValueA(key, "AutoAdminLogon");
+        RegCloseKey(key);
+    }
+    SUCCEED();
+}
+
+// --- another process holding the hive -------------------------------------------------------
+
+TEST_F(FailureTest, SecondProcessWaitsForTheFirstAndSeesItsChange) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        Key key = 0;
+        if (RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key) != 0) _exit(1);
+        if (write(ready[1], "o", 1) != 1) _exit(2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        const std::string text = "child\0"s;
+        if (RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes(text), 6) != 0) _exit(3);
+        _exit(RegCloseKey(key) == 0 ? 0 : 4);
+    }
+    close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+
+    const auto start = std::chrono::steady_clock::now();
+    Key key = 0;
+    ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    std::uint8_t buffer[64] = {};
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(key, "DefaultUserName", nullptr, nullptr, buffer, &size), status::Success);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), "child\0"s);
+    EXPECT_EQ(RegCloseKey(key), status::Success);
+    EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the open did not wait for the other process";
+
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+}
+
+// The hive holds a password in clear: none of this may print anything.
+TEST_F(FailureTest, NothingIsPrinted) {
+    const std::string output = dir.file("output");
+    const std::string hiveFile = file;
+    const auto report = inChild({}, [&] {
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        changeAndClose();
+        testsupport::writeFile(hiveFile, "regf" + randomBytes(9000, 3));
+        Key key = 0;
+        RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+        testsupport::writeFile(hiveFile, original.substr(0, 7000));
+        RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+        return std::vector<long>{0};
+    });
+    EXPECT_EQ(report, std::vector<long>{0});
+    EXPECT_EQ(testsupport::fileBytes(output), "");
+}
+
+} // namespace

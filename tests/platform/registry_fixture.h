@@ -1,0 +1,24 @@
+// What the registry table needs from the platform it runs on: a fresh, empty key under
+// HKEY_LOCAL_MACHINE for each row, gone again afterwards. Each platform makes it its own way.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace registrytable {
+
+class FreshKey {
+public:
+    FreshKey();
+    ~FreshKey();
+    FreshKey(const FreshKey&) = delete;
+    FreshKey& operator=(const FreshKey&) = delete;
+    // The key's path under HKEY_LOCAL_MACHINE, in code page 932.
+    const std::string& subKey() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace registrytable

@@ -1,0 +1,156 @@
+#include "hive_fixture.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <hivex.h>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "platform/hive_file.h"
+#include "platform/hive_format.h"
+
+namespace testsupport {
+namespace {
+
+struct HiveCloser {
+    void operator()(hive_h* h) const { hivex_close(h); }
+};
+using Hive = std::unique_ptr<hive_h, HiveCloser>;
+
+std::vector<std::string> split(std::string_view path) {
+    std::vector<std::string> parts;
+    while (!path.empty()) {
+        const auto slash = path.find('\\');
+        parts.emplace_back(path.substr(0, slash));
+        if (slash == std::string_view::npos) break;
+        path.remove_prefix(slash + 1);
+    }
+    return parts;
+}
+
+hive_node_h findKey(hive_h* h, std::string_view keyPath) {
+    hive_node_h node = hivex_root(h);
+    for (const std::string& part : split(keyPath)) {
+        if (node == 0) break;
+        node = hivex_node_get_child(h, node, part.c_str());
+    }
+    return node;
+}
+
+} // namespace
+
+std::string utf16le(std::u16string_view text, bool terminated) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    if (terminated) bytes.append(2, '\0');
+    return bytes;
+}
+
+HiveValue textValue(std::string name, std::u16string_view text) { return {std::move(name), 1, utf16le(text)}; }
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vantorio-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // A test may leave folders unwritable or unreadable; open them up before removing.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void makeHive(const std::string& file, const std::vector<HiveKey>& keys) {
+    writeFile(file, platform::hive::emptyHive(platform::hive::filetimeNow()));
+    Hive h(hivex_open(file.c_str(), HIVEX_OPEN_WRITE));
+    if (!h) throw std::runtime_error("hivex cannot open the empty hive");
+    for (const HiveKey& key : keys) {
+        hive_node_h node = hivex_root(h.get());
+        for (const std::string& part : split(key.path)) {
+            hive_node_h child = hivex_node_get_child(h.get(), node, part.c_str());
+            if (child == 0) child = hivex_node_add_child(h.get(), node, part.c_str());
+            if (child == 0) throw std::runtime_error("hivex cannot add a key");
+            node = child;
+        }
+        std::vector<hive_set_value> set;
+        for (const HiveValue& v : key.values)
+            set.push_back({const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.bytes.size(),
+                           const_cast<char*>(v.bytes.data())});
+        if (!set.empty() && hivex_node_set_values(h.get(), node, set.size(), set.data(), 0) != 0)
+            throw std::runtime_error("hivex cannot set the values");
+    }
+    if (hivex_commit(h.get(), nullptr, 0) != 0) throw std::runtime_error("hivex cannot write the hive");
+}
+
+void makeHive(const std::string& file, const std::vector<HiveValue>& values, std::string_view keyPath) {
+    makeHive(file, std::vector<HiveKey>{{std::string(keyPath), values}});
+}
+
+std::optional<std::vector<HiveValue>> readValues(const std::string& file, std::string_view keyPath) {
+    Hive h(hivex_open(file.c_str(), 0));
+    if (!h) return std::nullopt;
+    const hive_node_h node = findKey(h.get(), keyPath);
+    if (node == 0) return std::nullopt;
+    std::unique_ptr<hive_value_h, decltype(&std::free)> values(hivex_node_values(h.get(), node), &std::free);
+    if (!values) return std::nullopt;
+    std::vector<HiveValue> out;
+    for (const hive_value_h* v = values.get(); *v; ++v) {
+        std::unique_ptr<char, decltype(&std::free)> name(hivex_value_key(h.get(), *v), &std::free);
+        hive_type type{};
+        std::size_t size = 0;
+        std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), *v, &type, &size), &std::free);
+        if (!name || (!data && size)) return std::nullopt;
+        out.push_back({name.get(), static_cast<std::uint32_t>(type), std::string(data ? data.get() : "", size)});
+    }
+    return out;
+}
+
+std::optional<HiveValue> readValue(const std::string& file, std::string_view name, std::string_view keyPath) {
+    Hive h(hivex_open(file.c_str(), 0));
+    if (!h) return std::nullopt;
+    const hive_node_h node = findKey(h.get(), keyPath);
+    if (node == 0) return std::nullopt;
+    const hive_value_h v = hivex_node_get_value(h.get(), node, std::string(name).c_str());
+    if (v == 0) return std::nullopt;
+    std::unique_ptr<char, decltype(&std::free)> key(hivex_value_key(h.get(), v), &std::free);
+    hive_type type{};
+    std::size_t size = 0;
+    std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), v, &type, &size), &std::free);
+    if (!key || (!data && size)) return std::nullopt;
+    return HiveValue{key.get(), static_cast<std::uint32_t>(type), std::string(data ? data.get() : "", size)};
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+ScopedHive::ScopedHive(const std::string& file) {
+    if (const char* was = std::getenv(platform::hive::HiveVariable)) previous_ = was;
+    setenv(platform::hive::HiveVariable, file.c_str(), 1);
+}
+
+ScopedHive::~ScopedHive() {
+    if (previous_) setenv(platform::hive::HiveVariable, previous_->c_str(), 1);
+    else unsetenv(platform::hive::HiveVariable);
+}
+
+} // namespace testsupport
