@@ -1,0 +1,116 @@
+// The running program on Qt: the one form, the boundary that every event procedure runs
+// inside, and the program's end. Private to the Qt realisation of the runtime.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <QPointer>
+#include <QWidget>
+
+#include "runtime/runtime.h"
+
+class QProxyStyle;
+
+namespace runtime::qt {
+
+// Thrown by End: unwinds the procedures that are running to the boundary, which ends the
+// program. Not an std::exception, so nothing but the boundary is meant to catch it.
+struct EndRequest {};
+
+class FormWindow;
+
+// The form built from its table: the window, its controls and their wrappers.
+class QtForm : public Form {
+public:
+    QtForm(class Program& program, const FormSpec& spec);
+    ~QtForm() override;
+
+    float Left() const override;
+    void setLeft(float twips) override;
+    float Top() const override;
+    void setTop(float twips) override;
+    float Width() const override;
+    float Height() const override;
+
+    QWidget* window() const { return window_; }
+    QWidget* widget(std::u16string_view name, std::int16_t index) const;
+    const ControlSpec* spec(const QWidget* widget) const;
+    // Gives the focus to the first control of the focus order that can take it.
+    void focusFirst();
+
+protected:
+    Control* findControl(std::u16string_view name, std::int16_t index) override;
+    OptionArray* findOptionArray(std::u16string_view name) override;
+
+private:
+    struct Entry {
+        const ControlSpec* spec;
+        QPointer<QWidget> widget;
+        std::unique_ptr<Control> control;
+    };
+    Program& program_;
+    QPointer<QWidget> window_;
+    std::unique_ptr<QProxyStyle> style_;
+    std::vector<Entry> entries_;
+    std::map<std::u16string, std::unique_ptr<OptionArray>, std::less<>> arrays_;
+};
+
+class Program {
+public:
+    // `mainLoop`: the program runs the application's event loop and leaves it when it ends.
+    Program(const FormSpec& spec, bool mainLoop);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // The program that runs now, or null.
+    static Program* current();
+
+    QtForm& form() { return *form_; }
+    const QtForm& form() const { return *form_; }
+
+    // Runs the load procedure inside the boundary.
+    void load(const std::function<void(Form&)>& procedure);
+    // Shows the window, already placed, and lets it take the focus.
+    void show();
+
+    // Runs an event procedure inside the boundary: End ends the program, an error that leaves
+    // it is reported and ends the program. Nothing runs once the program is ending.
+    void dispatch(const std::function<void()>& procedure);
+    // The same for a question that program code answers; a failure answers no.
+    bool ask(const std::function<bool()>& question);
+
+    // Ends the program with the status: the window goes, no procedure runs any more.
+    void finish(int status);
+    bool ending() const { return ending_; }
+    bool ended() const { return ended_; }
+    int status() const { return status_; }
+
+    void message(std::u16string_view text);
+
+    // Where reports and message boxes go instead of a modal box (tests).
+    std::function<void(std::u16string_view)> onReport;
+    std::function<void(std::u16string_view)> onMessage;
+
+private:
+    void fail(int number, const std::u16string& description);
+
+    bool mainLoop_;
+    bool ending_ = false;
+    bool ended_ = false;
+    int status_ = 0;
+    std::unique_ptr<QtForm> form_;
+    Program* previous_;
+};
+
+// Twips and pixels at the screen's logical resolution.
+int toPixels(double twips);
+float toTwips(int pixels);
+
+} // namespace runtime::qt
