@@ -229,10 +229,15 @@ Status resolve(hive_h* h, hive_node_h from, const std::vector<std::u16string_vie
     return status::Success;
 }
 
+// hivex reports a value's type as a hive_type, an enumeration that does not name every type a
+// hive may hold; it is received into a plain number of the same size instead.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+hive_type* asHiveType(std::uint32_t* type) { return reinterpret_cast<hive_type*>(type); }
+
 // A value of a key as hivex hands it back, for passing it on unchanged.
 struct StoredValue {
     Owned<char> name;
-    hive_type type{};
+    std::uint32_t type = 0; // any number: the hive keeps types that hive_type does not name
     std::size_t size = 0;
     Owned<char> data;
 };
@@ -254,7 +259,7 @@ Status findValue(hive_h* h, hive_node_h node, std::u16string_view name, hive_val
 
 Status readValue(hive_h* h, hive_value_h v, StoredValue& out) {
     errno = 0;
-    out.data.reset(hivex_value_value(h, v, &out.type, &out.size));
+    out.data.reset(hivex_value_value(h, v, asHiveType(&out.type), &out.size));
     if (!out.data && out.size != 0) return corrupt();
     if (!out.data && errno != 0) return corrupt();
     return status::Success;
@@ -283,8 +288,11 @@ Status writeAllValues(hive_h* h, hive_node_h node, const std::vector<StoredValue
     std::vector<hive_set_value> set;
     set.reserve(values.size());
     static char nothing = 0;
-    for (const StoredValue& v : values)
-        set.push_back({v.name.get(), v.type, v.size, v.data ? v.data.get() : &nothing});
+    for (const StoredValue& v : values) {
+        hive_set_value one{v.name.get(), hive_t_REG_NONE, v.size, v.data ? v.data.get() : &nothing};
+        std::memcpy(&one.t, &v.type, sizeof one.t);
+        set.push_back(one);
+    }
     errno = 0;
     if (hivex_node_set_values(h, node, set.size(), set.data(), 0) != 0)
         return errno == ENOMEM ? status::NotEnoughMemory : status::RegistryCorrupt;
@@ -410,7 +418,7 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
         converted = cp932::encode(storedText(bytes.data(), bytes.size()));
         bytes = converted;
     }
-    if (type) *type = static_cast<std::uint32_t>(value.type);
+    if (type) *type = value.type;
     if (!dataSize) return status::Success;
     if (bytes.size() > 0xFFFFFFFFu) return status::NotEnoughMemory;
     const auto needed = static_cast<std::uint32_t>(bytes.size());
@@ -435,7 +443,7 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
     const std::string_view given(reinterpret_cast<const char*>(data), data ? dataSize : 0);
     StoredValue value;
     const std::string stored = isStringType(type) ? utf16le(cp932::decode(given)) : std::string(given);
-    value.type = static_cast<hive_type>(type);
+    value.type = type;
     value.size = stored.size();
     if (!stored.empty()) {
         value.data.reset(static_cast<char*>(std::malloc(stored.size())));

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <hivex.h>
@@ -39,6 +40,17 @@ hive_node_h findKey(hive_h* h, std::string_view keyPath) {
         node = hivex_node_get_child(h, node, part.c_str());
     }
     return node;
+}
+
+// Value types are plain numbers here: hive_type does not name every type a hive may hold.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+hive_type* asHiveType(std::uint32_t* type) { return reinterpret_cast<hive_type*>(type); }
+
+hive_set_value setValue(const HiveValue& v) {
+    hive_set_value out{const_cast<char*>(v.name.c_str()), hive_t_REG_NONE, v.bytes.size(),
+                       const_cast<char*>(v.bytes.data())};
+    std::memcpy(&out.t, &v.type, sizeof out.t);
+    return out;
 }
 
 } // namespace
@@ -86,8 +98,7 @@ void makeHive(const std::string& file, const std::vector<HiveKey>& keys) {
         }
         std::vector<hive_set_value> set;
         for (const HiveValue& v : key.values)
-            set.push_back({const_cast<char*>(v.name.c_str()), static_cast<hive_type>(v.type), v.bytes.size(),
-                           const_cast<char*>(v.bytes.data())});
+            set.push_back(setValue(v));
         if (!set.empty() && hivex_node_set_values(h.get(), node, set.size(), set.data(), 0) != 0)
             throw std::runtime_error("hivex cannot set the values");
     }
@@ -108,11 +119,12 @@ std::optional<std::vector<HiveValue>> readValues(const std::string& file, std::s
     std::vector<HiveValue> out;
     for (const hive_value_h* v = values.get(); *v; ++v) {
         std::unique_ptr<char, decltype(&std::free)> name(hivex_value_key(h.get(), *v), &std::free);
-        hive_type type{};
+        std::uint32_t type = 0;
         std::size_t size = 0;
-        std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), *v, &type, &size), &std::free);
+        std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), *v, asHiveType(&type), &size),
+                                                         &std::free);
         if (!name || (!data && size)) return std::nullopt;
-        out.push_back({name.get(), static_cast<std::uint32_t>(type), std::string(data ? data.get() : "", size)});
+        out.push_back({name.get(), type, std::string(data ? data.get() : "", size)});
     }
     return out;
 }
@@ -125,11 +137,12 @@ std::optional<HiveValue> readValue(const std::string& file, std::string_view nam
     const hive_value_h v = hivex_node_get_value(h.get(), node, std::string(name).c_str());
     if (v == 0) return std::nullopt;
     std::unique_ptr<char, decltype(&std::free)> key(hivex_value_key(h.get(), v), &std::free);
-    hive_type type{};
+    std::uint32_t type = 0;
     std::size_t size = 0;
-    std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), v, &type, &size), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> data(hivex_value_value(h.get(), v, asHiveType(&type), &size),
+                                                     &std::free);
     if (!key || (!data && size)) return std::nullopt;
-    return HiveValue{key.get(), static_cast<std::uint32_t>(type), std::string(data ? data.get() : "", size)};
+    return HiveValue{key.get(), type, std::string(data ? data.get() : "", size)};
 }
 
 std::string fileBytes(const std::string& path) {
