@@ -29,7 +29,8 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
-enum class Key { Tab, ShiftTab, Enter, Escape, Space, Left, Right, Up, Down, Backspace, Delete, Home, End };
+// Undo is the platform's undo key of a text box (Ctrl+Z).
+enum class Key { Tab, ShiftTab, Enter, Escape, Space, Left, Right, Up, Down, Backspace, Delete, Home, End, Undo };
 
 // One running program, as Run starts it, that returns control to the test. The form is built
 // from the table, `load` runs before the window is first shown, and unless the program ended

@@ -78,6 +78,14 @@ TEST(TypingLimit, TakesLongerTextFromCodeWhole) {
         EXPECT_EQ(run.text(id).text(), u"abcdefghijklmnopqrs");
         run.session.type(id, u"v");
         EXPECT_EQ(run.text(id).text(), u"abcdefghijklmnopqrs");
+        if (id == UserText) {
+            // Undoing the deletion would lengthen the text beyond the limit: refused like
+            // typing, and the limit still holds after it.
+            run.session.press(Key::Undo, id);
+            EXPECT_EQ(run.text(id).text(), u"abcdefghijklmnopqrs");
+            run.session.type(id, u"w");
+            EXPECT_EQ(run.text(id).text(), u"abcdefghijklmnopqrs");
+        }
         run.session.press(Key::Home, id);
         run.session.press(Key::Delete, id);
         EXPECT_EQ(run.text(id).text(), u"bcdefghijklmnopqrs");

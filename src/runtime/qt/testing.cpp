@@ -108,6 +108,7 @@ std::pair<Qt::Key, Qt::KeyboardModifiers> qtKey(Key key) {
     case Key::Delete: return {Qt::Key_Delete, Qt::NoModifier};
     case Key::Home: return {Qt::Key_Home, Qt::NoModifier};
     case Key::End: return {Qt::Key_End, Qt::NoModifier};
+    case Key::Undo: return {Qt::Key_Z, Qt::ControlModifier};
     }
     return {Qt::Key_unknown, Qt::NoModifier};
 }
