@@ -120,19 +120,22 @@ int main(int argc, char** argv) {
         }
     std::filesystem::remove_all(data);
 
-    double ms[2];
+    double ms[2], fastest[2];
     long kb[2];
     for (int p = 0; p < 2; ++p) {
         std::vector<double> times;
         std::vector<long> rss;
         for (const Sample& s : samples[p]) times.push_back(s.ms), rss.push_back(s.maxRssKb);
         ms[p] = median(times);
+        fastest[p] = *std::min_element(times.begin(), times.end());
         kb[p] = median(rss);
     }
     std::printf("window start-up, %d runs each, %s, medians\n", runs, haveDisplay ? "X display" : "offscreen");
-    std::printf("  %-10s %8.1f ms to mapped  %7.1f MB peak RSS\n", "vantorio", ms[0], kb[0] / 1024.0);
-    std::printf("  %-10s %8.1f ms to mapped  %7.1f MB peak RSS\n", "floor", ms[1], kb[1] / 1024.0);
-    std::printf("  ratio      %8.3fx time (target 1.15x)  %.3fx memory (target 1.10x)\n", ms[0] / ms[1],
-                double(kb[0]) / double(kb[1]));
+    std::printf("  %-10s %8.1f ms to mapped (fastest %.1f)  %7.1f MB peak RSS\n", "vantorio", ms[0],
+                fastest[0], kb[0] / 1024.0);
+    std::printf("  %-10s %8.1f ms to mapped (fastest %.1f)  %7.1f MB peak RSS\n", "floor", ms[1], fastest[1],
+                kb[1] / 1024.0);
+    std::printf("  ratio      %8.3fx time (target 1.15x; fastest %.3fx)  %.3fx memory (target 1.10x)\n",
+                ms[0] / ms[1], fastest[0] / fastest[1], double(kb[0]) / double(kb[1]));
     return 0;
 }

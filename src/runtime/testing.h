@@ -71,6 +71,8 @@ public:
     std::u16string fontFamily(const ControlId& control) const;
     int fontPixelSize(const ControlId& control) const;
     bool iconLoaded() const;
+    // A pixel of the window's 32 x 32 icon as 0xAARRGGBB.
+    std::uint32_t iconPixel(int x, int y) const;
     bool windowVisible() const;
     std::u16string windowTitle() const;
 

@@ -62,6 +62,13 @@ TEST(Form1Window, HasItsFixedClientAreaTitleAndIcon) {
     EXPECT_EQ(run.session.clientRect(), (Rect{0, 0, 441, 313}));
     EXPECT_EQ(run.session.windowTitle(), u"Vantorio");
     EXPECT_TRUE(run.session.iconLoaded());
+    // The icon's own colours and its transparent corners.
+    EXPECT_EQ(run.session.iconPixel(0, 0) >> 24, 0u);
+    EXPECT_EQ(run.session.iconPixel(31, 31) >> 24, 0u);
+    EXPECT_EQ(run.session.iconPixel(1, 16), 0xFF0000FFu);   // the badge's blue rim
+    EXPECT_EQ(run.session.iconPixel(3, 16), 0xFF000080u);   // its navy face
+    EXPECT_EQ(run.session.iconPixel(10, 15), 0xFF000080u);  // the hole of the key's bow
+    EXPECT_EQ(run.session.iconPixel(20, 15), 0xFFFFFF00u);  // the gold shaft
     EXPECT_TRUE(run.session.windowVisible());
 }
 

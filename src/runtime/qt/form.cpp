@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QValidator>
 
+#include "runtime/qt/icon.h"
 #include "runtime/qt/program.h"
 
 namespace runtime::qt {
@@ -374,7 +375,7 @@ QtForm::QtForm(Program& program, const FormSpec& spec) : program_(program) {
     window->setFixedSize(toPixels(spec.clientWidth), toPixels(spec.clientHeight));
     window->setFont(makeFont(spec.font));
     if (!spec.icon.empty()) {
-        QImage image(QStringLiteral(":/icons/") + toQ(spec.icon) + QStringLiteral(".ico"));
+        const QImage image = LoadIcon(QStringLiteral(":/icons/") + toQ(spec.icon) + QStringLiteral(".ico"));
         if (!image.isNull()) window->setWindowIcon(QIcon(QPixmap::fromImage(image)));
     }
     const QFont textFont = makeFont(spec.textBoxFont);

@@ -211,6 +211,11 @@ bool Session::iconLoaded() const {
     return !icon.isNull() && icon.availableSizes().contains(QSize(32, 32));
 }
 
+std::uint32_t Session::iconPixel(int x, int y) const {
+    const QImage image = state_->window().windowIcon().pixmap(QSize(32, 32)).toImage();
+    return image.convertToFormat(QImage::Format_ARGB32).pixel(x, y);
+}
+
 bool Session::windowVisible() const {
     return !state_->program->ended() && state_->window().isVisible();
 }
