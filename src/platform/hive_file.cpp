@@ -125,7 +125,7 @@ Status finishReplace(const std::string& path, const struct stat& like, PendingFi
     struct stat mine {};
     struct stat named {};
     if (fstat(fd, &mine) != 0) return fail(errno);
-    // The writer wrote by name: make sure the name still leads to the file made for it.
+    // Make sure the name still leads to the file made for it.
     if (stat(pending.tempPath.c_str(), &named) != 0) return fail(errno);
     if (!sameFile(mine, named)) return fail(EACCES);
     if ((mine.st_uid != like.st_uid || mine.st_gid != like.st_gid) && fchown(fd, like.st_uid, like.st_gid) != 0)
@@ -144,11 +144,6 @@ Status finishReplace(const std::string& path, const struct stat& like, PendingFi
         return status::RegistryIoFailed;
     }
     return status::Success;
-}
-
-std::string pathOfFd(int fd, const std::string& path) {
-    static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
-    return procMounted ? "/proc/self/fd/" + std::to_string(fd) : path;
 }
 
 } // namespace platform::hive

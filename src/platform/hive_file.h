@@ -53,14 +53,10 @@ Status ensureDefaultHive(const std::string& path);
 // names (a lock on a file that was replaced meanwhile is dropped and taken again).
 Status lockHive(const std::string& path, Fd& fd, struct stat& st);
 
-// Replaces the file at `path` with a new one written by `write(tempPath)` (which returns 0 or
-// sets errno): the new file is made in the same folder with the mode and owner of `like`,
-// written, flushed, locked into `lockedNew`, and renamed over the original; then the folder is
-// flushed. On failure the original is untouched and no new file remains.
-template <class Write>
-Status replaceFile(const std::string& path, const struct stat& like, Write&& write, Fd& lockedNew);
-
-// The parts of replaceFile that do not depend on the writer.
+// Replacing the file at `path` with a new one: beginReplace makes an empty file in the same
+// folder; finishReplace gives it the mode and owner of `like`, flushes it, locks it into
+// `lockedNew` and renames it over the original, then flushes the folder; abandonReplace
+// removes it. On failure the original is untouched and no new file remains.
 struct PendingFile {
     std::string tempPath;
     Fd fd;
@@ -68,21 +64,5 @@ struct PendingFile {
 Status beginReplace(const std::string& path, PendingFile& pending);
 Status finishReplace(const std::string& path, const struct stat& like, PendingFile& pending, Fd& lockedNew);
 void abandonReplace(PendingFile& pending);
-
-template <class Write>
-Status replaceFile(const std::string& path, const struct stat& like, Write&& write, Fd& lockedNew) {
-    PendingFile pending;
-    if (const Status s = beginReplace(path, pending)) return s;
-    if (write(pending.tempPath.c_str()) != 0) {
-        const Status s = statusOfErrno(errno);
-        abandonReplace(pending);
-        return s;
-    }
-    return finishReplace(path, like, pending, lockedNew);
-}
-
-// The path hivex should open to read the file behind `fd`: /proc/self/fd/N where /proc is
-// mounted (so the file read is surely the locked one), else `path`.
-std::string pathOfFd(int fd, const std::string& path);
 
 } // namespace platform::hive

@@ -91,6 +91,8 @@ std::optional<BaseBlock> readBaseBlock(std::string_view bytes) {
     BaseBlock b;
     b.sequence1 = le32(bytes, 4);
     b.sequence2 = le32(bytes, 8);
+    b.minor = le32(bytes, 24);
+    b.rootCell = le32(bytes, 36);
     b.binsSize = le32(bytes, 40);
     b.checksum = le32(bytes, 508);
     b.computedChecksum = baseBlockChecksum(bytes);

@@ -17,6 +17,8 @@ inline constexpr std::size_t HiveBinSize = 4096;
 struct BaseBlock {
     std::uint32_t sequence1 = 0; // raised before a write begins
     std::uint32_t sequence2 = 0; // raised when the write is complete
+    std::uint32_t minor = 0;     // the format's minor version: 1.4 and later split big data
+    std::uint32_t rootCell = 0;  // the root key's cell
     std::uint32_t binsSize = 0;  // the bytes of hive bins that follow the base block
     std::uint32_t checksum = 0;
     std::uint32_t computedChecksum = 0;

@@ -1,36 +1,39 @@
-// The five registry operations over an offline SOFTWARE hive, read and written with hivex.
+// The five registry operations over an offline SOFTWARE hive.
 //
 // HKEY_LOCAL_MACHINE\Software is the root of the hive. A key handle names a key of one open
-// hive file; all handles on the same file share it (its lock, its hivex handle, its pending
+// hive file; all handles on the same file share it (its lock, its mapping, its pending
 // changes), so a second handle sees what the first one changed and never waits for it. The
-// file is read through hivex's read-only mapping until the first change, then opened for
-// writing; the changes reach the disk when a handle that made some is closed, as a new file
-// that replaces the old one whole.
+// file is read in place through a read-only mapping; changes wait in memory until a handle
+// that made some is closed, then reach the disk as a new file that replaces the old one whole.
 #include "platform/registry.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <hivex.h>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/hive_file.h"
 #include "platform/hive_format.h"
 #include "platform/hive_names.h"
+#include "platform/hive_reader.h"
+#include "platform/hive_writer.h"
 
 namespace platform {
 namespace {
 
 using hive::Fd;
+using hive::NoCell;
 
 // Access rights, as far as the hive can tell them apart.
 constexpr std::uint32_t KeyQueryValue = 0x0001;
@@ -47,30 +50,18 @@ constexpr std::uint32_t MaximumAllowed = 0x02000000;
 
 constexpr std::u16string_view SoftwareKey = u"SOFTWARE";
 
-struct HiveCloser {
-    void operator()(hive_h* h) const { hivex_close(h); }
-};
-using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Owned = std::unique_ptr<T, FreeDeleter>;
-
 // One open hive file and everything the handles on it share.
 struct Session {
     std::string path;    // as it was named when opened
     Fd lock;             // the hive file, locked
     struct stat file {}; // what `lock` is
-    HiveHandle hive;
-    bool writable = false; // opened by hivex for writing
-    bool dirty = false;    // changes not yet on disk
+    hive::MappedHive hive;
+    hive::HiveChanges changes; // not yet on disk
 };
 
 struct OpenKey {
     std::shared_ptr<Session> session;
-    hive_node_h node = 0;
+    std::uint32_t node = NoCell; // the key's cell
     std::uint32_t access = 0;
     bool changed = false; // this handle changed something
 };
@@ -93,31 +84,7 @@ bool isStringType(std::uint32_t type) { return type == RegSz || type == RegExpan
 
 std::u16string nameText(const char* name) { return name ? cp932::decode(name) : std::u16string(); }
 
-// A failure reported by hivex while reading: absent things are not failures.
-Status corrupt() { return errno == ENOMEM ? status::NotEnoughMemory : status::RegistryCorrupt; }
-
 // --- the hive file -------------------------------------------------------------------------
-
-// Why a file could not be opened as a hive.
-Status openFailure(int err) {
-    switch (err) {
-    case ENOENT: case EACCES: case EPERM: case ENOMEM: return hive::statusOfErrno(err);
-    default: return status::BadDatabase; // not a hive, or one hivex cannot make sense of
-    }
-}
-
-// The base block of the locked file as it is on disk now.
-std::optional<hive::BaseBlock> baseBlockOf(int fd) {
-    std::string block(hive::BaseBlockSize, '\0');
-    std::size_t done = 0;
-    while (done < block.size()) {
-        const ssize_t n = pread(fd, block.data() + done, block.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::nullopt;
-        done += static_cast<std::size_t>(n);
-    }
-    return hive::readBaseBlock(block);
-}
 
 // The session of the file at `path`, shared with the handles already open on it.
 Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
@@ -136,12 +103,7 @@ Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
     auto s = std::make_shared<Session>();
     s->path = path;
     if (const Status locked = hive::lockHive(path, s->lock, s->file)) return locked;
-    const auto base = baseBlockOf(s->lock.get());
-    if (!base || !base->checksumValid() || !base->wholeIn(static_cast<std::uint64_t>(s->file.st_size)))
-        return status::BadDatabase;
-    errno = 0;
-    s->hive.reset(hivex_open(hive::pathOfFd(s->lock.get(), path).c_str(), 0));
-    if (!s->hive) return openFailure(errno);
+    if (const Status mapped = s->hive.map(s->lock.get(), static_cast<std::uint64_t>(s->file.st_size))) return mapped;
     r.sessions.push_back(s);
     out = std::move(s);
     return status::Success;
@@ -156,53 +118,47 @@ Status writeAccess(const Session& s) {
     if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
     const uid_t me = geteuid();
     if (me != 0 && s.file.st_uid != me) return status::AccessDenied;
-    const auto base = baseBlockOf(s.lock.get());
-    if (!base) return status::BadDatabase;
-    if (base->dirty()) return status::AccessDenied;
+    if (s.hive.base().dirty()) return status::AccessDenied;
     return status::Success;
 }
 
-// From here on the session's hive is open for writing (hivex reads the whole file for that).
-Status makeWritable(Session& s) {
-    if (s.writable) return status::Success;
-    errno = 0;
-    HiveHandle h(hivex_open(hive::pathOfFd(s.lock.get(), s.path).c_str(), HIVEX_OPEN_WRITE));
-    if (!h) return openFailure(errno);
-    s.hive = std::move(h);
-    s.writable = true;
-    return status::Success;
-}
-
-// Writes the session's changes to disk, replacing the file whole.
-Status commit(Session& s) {
-    Fd lockedNew;
-    const Status st = hive::replaceFile(
-        s.path, s.file, [&](const char* temp) { return hivex_commit(s.hive.get(), temp, 0); }, lockedNew);
-    if (lockedNew) {
-        // The new file is in place (even when its folder could not be flushed): hold its lock.
-        s.lock = std::move(lockedNew);
-        fstat(s.lock.get(), &s.file);
-        s.dirty = false;
+// Lets go of a file that a commit replaced. Its last reference takes its blocks and cached
+// pages with it, which costs the file system about as much as reading it; nobody needs to
+// wait for that, so it is done beside the caller (or here when no thread can be had).
+void releaseReplaced(Fd lock, hive::MappedHive mapped) {
+    try {
+        std::thread([lock = std::move(lock), mapped = std::move(mapped)]() mutable {
+            mapped = hive::MappedHive();
+            lock = Fd();
+        }).detach();
+    } catch (const std::system_error&) {
     }
-    return st;
+}
+
+// Writes the session's changes to disk: a changed copy of the file replaces it.
+Status commit(Session& s) {
+    hive::PendingFile pending;
+    if (const Status st = hive::beginReplace(s.path, pending)) return st;
+    if (const Status st = hive::writeChangedHive(s.hive, s.lock.get(), pending.fd.get(), s.changes, hive::filetimeNow())) {
+        hive::abandonReplace(pending);
+        return st;
+    }
+    Fd lockedNew;
+    const Status st = hive::finishReplace(s.path, s.file, pending, lockedNew);
+    if (!lockedNew) return st;
+    // The new file is in place (even when its folder could not be flushed): hold its lock. It
+    // keeps every key cell where it was, so the open handles stay valid.
+    Fd replaced = std::exchange(s.lock, std::move(lockedNew));
+    fstat(s.lock.get(), &s.file);
+    s.changes.clear();
+    hive::MappedHive remapped;
+    const Status mapped = remapped.map(s.lock.get(), static_cast<std::uint64_t>(s.file.st_size));
+    if (mapped == status::Success) std::swap(s.hive, remapped);
+    releaseReplaced(std::move(replaced), std::move(remapped));
+    return mapped ? mapped : st;
 }
 
 // --- keys and values -----------------------------------------------------------------------
-
-Status findChild(hive_h* h, hive_node_h parent, std::u16string_view name, hive_node_h& out) {
-    errno = 0;
-    Owned<hive_node_h> children(hivex_node_children(h, parent));
-    if (!children) return corrupt();
-    for (const hive_node_h* c = children.get(); *c; ++c) {
-        Owned<char> childName(hivex_node_name(h, *c));
-        if (!childName) return corrupt();
-        if (hive::sameName(hive::toUtf16(childName.get()), name)) {
-            out = *c;
-            return status::Success;
-        }
-    }
-    return status::FileNotFound;
-}
 
 // The components of a key path; nothing when one is empty (a trailing '\' is allowed).
 std::optional<std::vector<std::u16string_view>> splitPath(std::u16string_view path) {
@@ -220,82 +176,69 @@ std::optional<std::vector<std::u16string_view>> splitPath(std::u16string_view pa
     }
 }
 
-Status resolve(hive_h* h, hive_node_h from, const std::vector<std::u16string_view>& parts, std::size_t first,
-               hive_node_h& out) {
-    hive_node_h node = from;
+Status resolve(const hive::MappedHive& h, std::uint32_t from, const std::vector<std::u16string_view>& parts,
+               std::size_t first, std::uint32_t& out) {
+    std::uint32_t node = from;
     for (std::size_t i = first; i < parts.size(); ++i)
-        if (const Status s = findChild(h, node, parts[i], node)) return s;
+        if (const Status s = h.subkey(node, parts[i], node)) return s;
     out = node;
     return status::Success;
 }
 
-// hivex reports a value's type as a hive_type, an enumeration that does not name every type a
-// hive may hold; it is received into a plain number of the same size instead.
-static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
-hive_type* asHiveType(std::uint32_t* type) { return reinterpret_cast<hive_type*>(type); }
-
-// A value of a key as hivex hands it back, for passing it on unchanged.
-struct StoredValue {
-    Owned<char> name;
-    std::uint32_t type = 0; // any number: the hive keeps types that hive_type does not name
-    std::size_t size = 0;
-    Owned<char> data;
-};
-
-Status findValue(hive_h* h, hive_node_h node, std::u16string_view name, hive_value_h& out) {
-    errno = 0;
-    Owned<hive_value_h> values(hivex_node_values(h, node));
-    if (!values) return corrupt();
-    for (const hive_value_h* v = values.get(); *v; ++v) {
-        Owned<char> valueName(hivex_value_key(h, *v));
-        if (!valueName) return corrupt();
-        if (hive::sameName(hive::toUtf16(valueName.get()), name)) {
-            out = *v;
+// The position of the value named `name` among a changed key's values.
+Status slotOf(const hive::MappedHive& h, const hive::KeyChanges& changes, std::u16string_view name, std::size_t& at) {
+    for (std::size_t i = 0; i < changes.values.size(); ++i) {
+        const hive::ValueSlot& slot = changes.values[i];
+        hive::ValueHead head;
+        if (slot.cell != NoCell) {
+            if (const Status s = h.valueHead(slot.cell, head)) return s;
+        }
+        const hive::StoredName& stored = slot.cell != NoCell ? head.name : slot.name;
+        if (hive::sameName(stored.text(), name)) {
+            at = i;
             return status::Success;
         }
     }
     return status::FileNotFound;
 }
 
-Status readValue(hive_h* h, hive_value_h v, StoredValue& out) {
-    errno = 0;
-    out.data.reset(hivex_value_value(h, v, asHiveType(&out.type), &out.size));
-    if (!out.data && out.size != 0) return corrupt();
-    if (!out.data && errno != 0) return corrupt();
-    return status::Success;
+// A value as every handle on the session sees it: with the changes not yet on disk.
+Status readValue(const Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t& type,
+                 std::string& data) {
+    std::uint32_t cell = NoCell;
+    if (const auto changed = s.changes.find(key); changed != s.changes.end()) {
+        std::size_t at = 0;
+        if (const Status st = slotOf(s.hive, changed->second, name, at)) return st;
+        const hive::ValueSlot& slot = changed->second.values[at];
+        if (slot.cell == NoCell) {
+            type = slot.type;
+            data = slot.data;
+            return status::Success;
+        }
+        cell = slot.cell;
+    } else if (const Status st = s.hive.findValue(key, name, cell)) {
+        return st;
+    }
+    hive::ValueHead head;
+    if (const Status st = s.hive.valueHead(cell, head)) return st;
+    type = head.type;
+    return s.hive.valueData(cell, data);
 }
 
-// All values of a key, in their order, and the position of the one named `name` (or npos).
-Status readAllValues(hive_h* h, hive_node_h node, std::u16string_view name, std::vector<StoredValue>& out,
-                     std::size_t& match) {
-    match = std::u16string_view::npos;
-    errno = 0;
-    Owned<hive_value_h> values(hivex_node_values(h, node));
-    if (!values) return corrupt();
-    for (const hive_value_h* v = values.get(); *v; ++v) {
-        StoredValue value;
-        value.name.reset(hivex_value_key(h, *v));
-        if (!value.name) return corrupt();
-        if (const Status s = readValue(h, *v, value)) return s;
-        if (match == std::u16string_view::npos && hive::sameName(hive::toUtf16(value.name.get()), name))
-            match = out.size();
-        out.push_back(std::move(value));
+// The pending changes of a key, begun from its values in the file when it has none yet.
+Status changesOf(Session& s, std::uint32_t key, hive::KeyChanges*& out) {
+    if (const auto it = s.changes.find(key); it != s.changes.end()) {
+        out = &it->second;
+        return status::Success;
     }
-    return status::Success;
-}
-
-Status writeAllValues(hive_h* h, hive_node_h node, const std::vector<StoredValue>& values) {
-    std::vector<hive_set_value> set;
-    set.reserve(values.size());
-    static char nothing = 0;
-    for (const StoredValue& v : values) {
-        hive_set_value one{v.name.get(), hive_t_REG_NONE, v.size, v.data ? v.data.get() : &nothing};
-        std::memcpy(&one.t, &v.type, sizeof one.t);
-        set.push_back(one);
+    hive::KeyChanges changes;
+    if (const Status st = s.hive.valueList(key, changes.stored, changes.storedList)) return st;
+    for (std::uint32_t cell : changes.stored) {
+        hive::ValueHead head;
+        if (const Status st = s.hive.valueHead(cell, head)) return st;
+        changes.values.push_back({cell, {}, 0, {}});
     }
-    errno = 0;
-    if (hivex_node_set_values(h, node, set.size(), set.data(), 0) != 0)
-        return errno == ENOMEM ? status::NotEnoughMemory : status::RegistryCorrupt;
+    out = &s.changes.emplace(key, std::move(changes)).first->second;
     return status::Success;
 }
 
@@ -324,21 +267,12 @@ OpenKey* find(Key key) {
     return it == keys.end() ? nullptr : &it->second;
 }
 
-// The key ready for a change: write access granted at open, the hive open for writing.
+// The key ready for a change: write access granted at open.
 Status forChange(Key key, OpenKey*& out) {
     out = find(key);
     if (!out) return key != 0 && isPredefined(key) ? status::AccessDenied : status::InvalidHandle;
     if (!(out->access & KeySetValue)) return status::AccessDenied;
-    return makeWritable(*out->session);
-}
-
-Status replaceValues(OpenKey& k, const std::vector<StoredValue>& values) {
-    const Status s = writeAllValues(k.session->hive.get(), k.node, values);
-    if (s == status::Success) {
-        k.session->dirty = true;
-        k.changed = true;
-    }
-    return s;
+    return status::Success;
 }
 
 } // namespace
@@ -353,7 +287,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
     if (!parts) return status::FileNotFound;
 
     std::shared_ptr<Session> session;
-    hive_node_h from = 0;
+    std::uint32_t from = NoCell;
     std::size_t first = 0;
     if (key == LocalMachine) {
         // Only HKLM\Software lives in the hive.
@@ -363,8 +297,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         if (!std::getenv(hive::HiveVariable) || !*std::getenv(hive::HiveVariable))
             if (const Status s = hive::ensureDefaultHive(file)) return s;
         if (const Status s = sessionFor(file, session)) return s;
-        from = hivex_root(session->hive.get());
-        if (from == 0) return status::BadDatabase;
+        from = session->hive.root();
         first = 1;
     } else if (const OpenKey* parent = find(key)) {
         session = parent->session;
@@ -386,8 +319,8 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         }
     }
 
-    hive_node_h node = 0;
-    if (const Status s = resolve(session->hive.get(), from, *parts, first, node)) return s;
+    std::uint32_t node = NoCell;
+    if (const Status s = resolve(session->hive, from, *parts, first, node)) return s;
 
     Registry& r = registry();
     const Key handle = r.next;
@@ -406,19 +339,17 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
     if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
     if (!(k->access & KeyQueryValue)) return status::AccessDenied;
 
-    hive_h* h = k->session->hive.get();
-    hive_value_h v = 0;
-    if (const Status s = findValue(h, k->node, nameText(valueName), v)) return s;
-    StoredValue value;
-    if (const Status s = readValue(h, v, value)) return s;
+    std::uint32_t storedType = 0;
+    std::string stored;
+    if (const Status s = readValue(*k->session, k->node, nameText(valueName), storedType, stored)) return s;
 
+    std::string_view bytes = stored;
     std::string converted;
-    std::string_view bytes(value.data ? value.data.get() : "", value.size);
-    if (isStringType(value.type) && !bytes.empty()) {
+    if (isStringType(storedType) && !bytes.empty()) {
         converted = cp932::encode(storedText(bytes.data(), bytes.size()));
         bytes = converted;
     }
-    if (type) *type = value.type;
+    if (type) *type = storedType;
     if (!dataSize) return status::Success;
     if (bytes.size() > 0xFFFFFFFFu) return status::NotEnoughMemory;
     const auto needed = static_cast<std::uint32_t>(bytes.size());
@@ -441,30 +372,36 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
     if (const Status s = forChange(key, k)) return s;
 
     const std::string_view given(reinterpret_cast<const char*>(data), data ? dataSize : 0);
-    StoredValue value;
-    const std::string stored = isStringType(type) ? utf16le(cp932::decode(given)) : std::string(given);
+    hive::ValueSlot value;
     value.type = type;
-    value.size = stored.size();
-    if (!stored.empty()) {
-        value.data.reset(static_cast<char*>(std::malloc(stored.size())));
-        if (!value.data) return status::NotEnoughMemory;
-        std::memcpy(value.data.get(), stored.data(), stored.size());
-    }
+    value.data = isStringType(type) ? utf16le(cp932::decode(given)) : std::string(given);
+    if (value.data.size() > hive::MaxValueData) return status::NotEnoughMemory;
 
+    Session& session = *k->session;
     const std::u16string name = nameText(valueName);
-    std::vector<StoredValue> values;
-    std::size_t match = 0;
-    if (const Status s = readAllValues(k->session->hive.get(), k->node, name, values, match)) return s;
-    if (match != std::u16string_view::npos) {
+    hive::KeyChanges* changes = nullptr;
+    if (const Status s = changesOf(session, k->node, changes)) return s;
+    std::size_t at = 0;
+    const Status found = slotOf(session.hive, *changes, name, at);
+    if (found == status::Success) {
         // The value keeps the name it has; only its type and data change.
-        value.name = std::move(values[match].name);
-        values[match] = std::move(value);
+        hive::ValueSlot& old = changes->values[at];
+        if (old.cell != NoCell) {
+            hive::ValueHead head;
+            if (const Status s = session.hive.valueHead(old.cell, head)) return s;
+            value.name = std::move(head.name);
+        } else {
+            value.name = std::move(old.name);
+        }
+        old = std::move(value);
+    } else if (found == status::FileNotFound) {
+        value.name = hive::StoredName::of(name);
+        changes->values.push_back(std::move(value));
     } else {
-        value.name.reset(strdup(hive::toUtf8(name).c_str()));
-        if (!value.name) return status::NotEnoughMemory;
-        values.push_back(std::move(value));
+        return found;
     }
-    return replaceValues(*k, values);
+    k->changed = true;
+    return status::Success;
 }
 
 Status RegDeleteValueA(Key key, const char* valueName) {
@@ -473,18 +410,20 @@ Status RegDeleteValueA(Key key, const char* valueName) {
     if (!k) return key != 0 && isPredefined(key) ? status::AccessDenied : status::InvalidHandle;
     if (!(k->access & KeySetValue)) return status::AccessDenied;
 
-    // An absent value needs no hive opened for writing.
+    // An absent value changes nothing.
+    Session& session = *k->session;
     const std::u16string name = nameText(valueName);
-    hive_value_h v = 0;
-    if (const Status s = findValue(k->session->hive.get(), k->node, name, v)) return s;
-    if (const Status s = makeWritable(*k->session)) return s;
-
-    std::vector<StoredValue> values;
-    std::size_t match = 0;
-    if (const Status s = readAllValues(k->session->hive.get(), k->node, name, values, match)) return s;
-    if (match == std::u16string_view::npos) return status::FileNotFound;
-    values.erase(values.begin() + static_cast<std::ptrdiff_t>(match));
-    return replaceValues(*k, values);
+    if (!session.changes.count(k->node)) {
+        std::uint32_t cell = NoCell;
+        if (const Status s = session.hive.findValue(k->node, name, cell)) return s;
+    }
+    hive::KeyChanges* changes = nullptr;
+    if (const Status s = changesOf(session, k->node, changes)) return s;
+    std::size_t at = 0;
+    if (const Status s = slotOf(session.hive, *changes, name, at)) return s;
+    changes->values.erase(changes->values.begin() + static_cast<std::ptrdiff_t>(at));
+    k->changed = true;
+    return status::Success;
 }
 
 Status RegCloseKey(Key key) {
@@ -496,8 +435,8 @@ Status RegCloseKey(Key key) {
     if (it == keys.end()) return status::InvalidHandle;
     OpenKey k = std::move(it->second);
     keys.erase(it);
-    // The last handle on the file lets go of its lock and hivex handle with the session.
-    if (k.changed && k.session->dirty) return commit(*k.session);
+    // The last handle on the file lets go of its lock and mapping with the session.
+    if (k.changed && !k.session->changes.empty()) return commit(*k.session);
     return status::Success;
 }
 

@@ -1,0 +1,118 @@
+// Reading a hive file in place: the file is mapped read-only and only the cells on the way
+// to what is asked for are looked at, so the cost of an open does not grow with the hive.
+// Every offset and length read from the file is checked against the mapped hive bins before
+// it is followed: a damaged file gives a registry-corrupt code, never a read past the map.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/hive_format.h"
+#include "platform/registry.h"
+
+namespace platform::hive {
+
+// "No cell" in an offset field.
+inline constexpr std::uint32_t NoCell = 0xFFFFFFFF;
+// The most data one cell of a big-data value holds.
+inline constexpr std::uint32_t BigDataSegment = 16344;
+
+// The fixed part of a key (nk) cell: field offsets from the start of the cell's payload.
+namespace nk {
+inline constexpr std::size_t Flags = 0x02;
+inline constexpr std::size_t Written = 0x04;
+inline constexpr std::size_t SubkeyCount = 0x14;
+inline constexpr std::size_t SubkeyList = 0x1C;
+inline constexpr std::size_t ValueCount = 0x24;
+inline constexpr std::size_t ValueList = 0x28;
+inline constexpr std::size_t MaxValueName = 0x3C;
+inline constexpr std::size_t MaxValueData = 0x40;
+inline constexpr std::size_t NameLength = 0x48;
+inline constexpr std::size_t Name = 0x4C;
+inline constexpr std::uint16_t CompressedName = 0x20;
+} // namespace nk
+
+// A value (vk) cell.
+namespace vk {
+inline constexpr std::size_t NameLength = 0x02;
+inline constexpr std::size_t DataSize = 0x04;
+inline constexpr std::size_t DataOffset = 0x08;
+inline constexpr std::size_t Type = 0x0C;
+inline constexpr std::size_t Flags = 0x10;
+inline constexpr std::size_t Name = 0x14;
+inline constexpr std::uint16_t CompressedName = 0x0001;
+inline constexpr std::uint32_t InlineData = 0x80000000; // in the size: the data is the offset field itself
+} // namespace vk
+
+// A name as a cell stores it: Latin-1 bytes when compressed, else UTF-16LE.
+struct StoredName {
+    std::string bytes;
+    bool compressed = true;
+    std::u16string text() const;
+    // The registry's own choice for a new name: compressed when every character fits a byte.
+    static StoredName of(std::u16string_view name);
+};
+
+// What a value cell says, apart from its data.
+struct ValueHead {
+    StoredName name;
+    std::uint32_t type = 0;
+    std::uint32_t size = 0; // of the data, without the inline flag
+};
+
+class MappedHive {
+public:
+    MappedHive() = default;
+    MappedHive(MappedHive&& other) noexcept { *this = std::move(other); }
+    MappedHive& operator=(MappedHive&& other) noexcept;
+    MappedHive(const MappedHive&) = delete;
+    MappedHive& operator=(const MappedHive&) = delete;
+    ~MappedHive();
+
+    // Maps the hive in the file behind `fd`, `fileSize` bytes long. BadDatabase (1009) when
+    // the base block, the first bin or the root key is not sound; an errno's code when the
+    // file cannot be read or mapped.
+    Status map(int fd, std::uint64_t fileSize);
+
+    const BaseBlock& base() const { return base_; }
+    // The base block's first bytes (those the checksum covers and a commit rewrites).
+    std::string_view baseBytes() const { return {reinterpret_cast<const char*>(map_), 512}; }
+    std::uint32_t root() const { return root_; }
+    std::uint32_t binsSize() const { return base_.binsSize; }
+
+    // The key named `name` (in any case) right below the key `key`: FileNotFound when absent.
+    Status subkey(std::uint32_t key, std::u16string_view name, std::uint32_t& out) const;
+    // The value cells of a key in their order, and the cell of the list (NoCell when none).
+    Status valueList(std::uint32_t key, std::vector<std::uint32_t>& out, std::uint32_t& listCell) const;
+    // The value of `key` named `name`: FileNotFound when absent.
+    Status findValue(std::uint32_t key, std::u16string_view name, std::uint32_t& out) const;
+    Status valueHead(std::uint32_t value, ValueHead& out) const;
+    Status valueData(std::uint32_t value, std::string& out) const;
+    // The cells that hold a value's data (its data cell, or a big-data cell, its segment
+    // list and segments); none for inline or empty data.
+    Status dataCells(std::uint32_t value, std::vector<std::uint32_t>& out) const;
+    // A key cell's payload, for copying its fixed fields.
+    Status keyCell(std::uint32_t key, std::string_view& payload) const;
+    // The size field of an allocated cell (negative), checked.
+    Status cellSize(std::uint32_t cell, std::int32_t& out) const;
+
+private:
+    Status cell(std::uint32_t offset, std::string_view& payload) const;
+    Status forEachSubkey(std::uint32_t list, std::u16string_view name, std::uint32_t& out) const;
+    Status matchIn(std::string_view list, std::size_t stride, std::u16string_view name, std::uint32_t& out) const;
+    void unmap();
+
+    const unsigned char* map_ = nullptr;
+    std::size_t mapSize_ = 0;
+    const unsigned char* bins_ = nullptr;
+    BaseBlock base_{};
+    std::uint32_t root_ = NoCell;
+};
+
+// Little-endian fields of cell bytes.
+std::uint16_t le16(std::string_view b, std::size_t at);
+std::uint32_t le32(std::string_view b, std::size_t at);
+
+} // namespace platform::hive
