@@ -134,8 +134,12 @@ std::uint32_t storeData(NewBin& bin, const std::string& data, bool splitBigData,
     std::string list;
     std::uint16_t segments = 0;
     for (std::size_t at = 0; at < data.size(); at += BigDataSegment, ++segments) {
+        // A segment's cell has room for four bytes more than its data, rounded: readers that
+        // take a segment's length from its cell size (less eight) find all of it there.
+        std::string segment(data.substr(at, BigDataSegment));
+        segment.resize(roundUp(segment.size(), 8) + 4, '\0');
         std::string entry(4, '\0');
-        put32(entry, 0, bin.cell(std::string_view(data).substr(at, BigDataSegment)));
+        put32(entry, 0, bin.cell(segment));
         list += entry;
     }
     std::string db(8, '\0');
