@@ -96,7 +96,19 @@ void Form1::Form_Load() {
     PassWordText.setPasswordChar(u"*");
     LogonCaptionLabel.setBorderStyle(0);
     LogonMessageLabel.setBorderStyle(0);
-    // The stored settings are loaded here, after the limits, so a password never shows in clear.
+    // What the user types must be storable: code page 932 only, and a notice of at most
+    // 1023 bytes, so that it is stored whole with its NUL.
+    for (runtime::TextBox* box : {&UserText, &PassWordText})
+        box->setInputFilter([](std::u16string_view current, std::u16string_view proposed) {
+            return winlogon::StorableEdit(current, proposed, 0);
+        });
+    for (runtime::TextBox* box : {&LogonCaptionText, &LogonMessageText})
+        box->setInputFilter([](std::u16string_view current, std::u16string_view proposed) {
+            return winlogon::StorableEdit(current, proposed, winlogon::NoticeMaxBytes);
+        });
+    // After the limits, so that a stored password never shows in clear.
+    winlogon::LoadAutoLogonSettings();
+    winlogon::LoadLogonNotice();
 }
 
 // Automatic logon on: the user name and password are edited, the logon dialog's flags not.
@@ -134,8 +146,17 @@ void Form1::LogonMessageOption_Click(std::int16_t Index) {
 }
 
 // Register: the settings are saved, then the program ends.
+// When something could not be stored, the user is told what and why, and the window stays
+// as it is, so that they can try again or cancel.
 void Form1::Ok_Click() {
-    // The two saves and the end of the program come here.
+    winlogon::ResetSaveFailure();
+    winlogon::SaveAutoLogonSettings();
+    winlogon::SaveLogonNotice();
+    if (const winlogon::SaveFailure& failure = winlogon::LastSaveFailure()) {
+        runtime::MsgBox(winlogon::SaveFailureMessage(failure));
+        return;
+    }
+    runtime::End();
 }
 
 // Cancel: the program ends and nothing is written.
