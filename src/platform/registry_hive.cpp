@@ -49,6 +49,8 @@ constexpr std::uint32_t GenericAll = 0x10000000;
 constexpr std::uint32_t MaximumAllowed = 0x02000000;
 
 constexpr std::u16string_view SoftwareKey = u"SOFTWARE";
+// The longest value name, in characters.
+constexpr std::size_t MaxValueName = 16383;
 
 // One open hive file and everything the handles on it share.
 struct Session {
@@ -379,6 +381,8 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
 
     Session& session = *k->session;
     const std::u16string name = nameText(valueName);
+    // The length of a value name is kept in 16 bits of bytes.
+    if (name.size() > MaxValueName) return status::InvalidParameter;
     hive::KeyChanges* changes = nullptr;
     if (const Status s = changesOf(session, k->node, changes)) return s;
     std::size_t at = 0;

@@ -297,6 +297,37 @@ TEST_F(EngineTest, TwoHundredCommitsLeaveEverythingElseAndOnlyAppend) {
     }
 }
 
+TEST_F(EngineTest, OneCommitWritesTheChangesOfEveryKeyOfTheFile) {
+    const char* fonts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    makeHive({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"0")}},
+              {"Microsoft\\Windows NT\\CurrentVersion\\Fonts", {textValue("Text", u"old")}}});
+    const Key winlogon = open();
+    const Key other = open(fonts);
+    const std::string one = "1\0"s;
+    EXPECT_EQ(RegSetValueExA(other, "Text", 0, RegSz, bytes(one), 2), status::Success);
+    EXPECT_EQ(RegCloseKey(other), status::Success);
+    EXPECT_EQ(RegSetValueExA(winlogon, "AutoAdminLogon", 0, RegSz, bytes(one), 2), status::Success);
+    EXPECT_EQ(RegDeleteValueA(winlogon, "AutoAdminLogon"), status::Success);
+    EXPECT_EQ(RegSetValueExA(winlogon, "Later", 0, RegSz, bytes(one), 2), status::Success);
+    // The other handle's change reaches the disk with this one's.
+    const Key again = open(fonts);
+    EXPECT_EQ(RegDeleteValueA(again, "Text"), status::Success);
+    EXPECT_EQ(RegCloseKey(winlogon), status::Success);
+    EXPECT_EQ(testsupport::readValues(file), (std::vector<HiveValue>{textValue("Later", u"1")}));
+    EXPECT_EQ(testsupport::readValues(file, "Microsoft\\Windows NT\\CurrentVersion\\Fonts"), std::vector<HiveValue>{});
+    EXPECT_EQ(RegCloseKey(again), status::Success);
+}
+
+TEST_F(EngineTest, ValueNamesLongerThanTheHiveKeepsAreRefused) {
+    makeHive({{testsupport::WinlogonInHive, {}}});
+    const Key key = open();
+    const std::string one = "1\0"s;
+    EXPECT_EQ(RegSetValueExA(key, std::string(16383, 'n').c_str(), 0, RegSz, bytes(one), 2), status::Success);
+    EXPECT_EQ(RegSetValueExA(key, std::string(16384, 'n').c_str(), 0, RegSz, bytes(one), 2), status::InvalidParameter);
+    EXPECT_EQ(RegCloseKey(key), status::Success);
+    EXPECT_EQ(testsupport::readValues(file), (std::vector<HiveValue>{textValue(std::string(16383, 'n'), u"1")}));
+}
+
 // --- names ----------------------------------------------------------------------------------
 
 TEST_F(EngineTest, CompressedAndUtf16Names) {
