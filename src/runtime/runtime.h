@@ -88,7 +88,7 @@ const Screen& screen();
 // Creates the form from its table, runs `load` on it before the window is first shown, shows
 // it and dispatches its events until the program ends. Returns the exit status: 0 after End or
 // a close through the window system, non-zero after an error that no procedure handled.
-int Run(int argc, char** argv, const FormSpec& spec, std::function<void(Form&)> load);
+int Run(int argc, char** argv, const FormSpec& layout, std::function<void(Form&)> load);
 
 // The runtime's standard description of an error number, in Japanese.
 std::u16string ErrorDescription(int number);

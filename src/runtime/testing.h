@@ -39,7 +39,7 @@ enum class Key { Tab, ShiftTab, Enter, Escape, Space, Left, Right, Up, Down, Bac
 // at a time.
 class Session {
 public:
-    Session(const FormSpec& spec, std::function<void(Form&)> load);
+    Session(const FormSpec& layout, std::function<void(Form&)> load);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;

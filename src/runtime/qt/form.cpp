@@ -51,14 +51,14 @@ public:
     }
 };
 
-QFont makeFont(const FontSpec& spec) {
-    QString face = toQ(spec.face);
+QFont makeFont(const FontSpec& wanted) {
+    QString face = toQ(wanted.face);
     // Where the face is missing, a Gothic face of the same metrics stands in, so Japanese
     // captions never fall back to a Latin font.
     if (!QFontDatabase::families().contains(face)) QFont::insertSubstitution(face, "IPAGothic");
     QFont font(face);
-    font.setPointSizeF(spec.points);
-    font.setWeight(spec.weight >= 700 ? QFont::Bold : QFont::Normal);
+    font.setPointSizeF(wanted.points);
+    font.setWeight(wanted.weight >= 700 ? QFont::Bold : QFont::Normal);
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
@@ -363,7 +363,7 @@ QValidator::State EditValidator::validate(QString& input, int&) const {
 
 // ---- the form ------------------------------------------------------------------------
 
-QtForm::QtForm(Program& program, const FormSpec& spec) : program_(program) {
+QtForm::QtForm(Program& program, const FormSpec& layout) : program_(program) {
     style_ = std::make_unique<RuntimeStyle>();
 
     auto* window = new FormWindowWidget(program);
@@ -371,17 +371,17 @@ QtForm::QtForm(Program& program, const FormSpec& spec) : program_(program) {
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    window->setWindowTitle(toQ(spec.caption));
-    window->setFixedSize(toPixels(spec.clientWidth), toPixels(spec.clientHeight));
-    window->setFont(makeFont(spec.font));
-    if (!spec.icon.empty()) {
-        const QImage image = LoadIcon(QStringLiteral(":/icons/") + toQ(spec.icon) + QStringLiteral(".ico"));
+    window->setWindowTitle(toQ(layout.caption));
+    window->setFixedSize(toPixels(layout.clientWidth), toPixels(layout.clientHeight));
+    window->setFont(makeFont(layout.font));
+    if (!layout.icon.empty()) {
+        const QImage image = LoadIcon(QStringLiteral(":/icons/") + toQ(layout.icon) + QStringLiteral(".ico"));
         if (!image.isNull()) window->setWindowIcon(QIcon(QPixmap::fromImage(image)));
     }
-    const QFont textFont = makeFont(spec.textBoxFont);
+    const QFont textFont = makeFont(layout.textBoxFont);
 
-    entries_.reserve(spec.controls.size());
-    for (const ControlSpec& row : spec.controls) {
+    entries_.reserve(layout.controls.size());
+    for (const ControlSpec& row : layout.controls) {
         QWidget* parent = window;
         if (!row.container.empty()) parent = widget(row.container, -1);
         if (!parent) parent = window;
@@ -449,7 +449,7 @@ QtForm::QtForm(Program& program, const FormSpec& spec) : program_(program) {
     for (const Entry& entry : entries_)
         if (entry.widget->focusPolicy() & Qt::TabFocus) order.push_back(&entry);
     std::stable_sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
-        return a->spec->tabIndex < b->spec->tabIndex;
+        return a->row->tabIndex < b->row->tabIndex;
     });
     for (size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1]->widget, order[i]->widget);
@@ -462,19 +462,19 @@ QtForm::~QtForm() {
 
 QWidget* QtForm::widget(std::u16string_view name, std::int16_t index) const {
     for (const Entry& entry : entries_)
-        if (entry.spec->name == name && entry.spec->index == index) return entry.widget;
+        if (entry.row->name == name && entry.row->index == index) return entry.widget;
     return nullptr;
 }
 
-const ControlSpec* QtForm::spec(const QWidget* widget) const {
+const ControlSpec* QtForm::rowOf(const QWidget* widget) const {
     for (const Entry& entry : entries_)
-        if (widget && entry.widget == widget) return entry.spec;
+        if (widget && entry.widget == widget) return entry.row;
     return nullptr;
 }
 
 Control* QtForm::findControl(std::u16string_view name, std::int16_t index) {
     for (Entry& entry : entries_)
-        if (entry.spec->name == name && entry.spec->index == index) return entry.control.get();
+        if (entry.row->name == name && entry.row->index == index) return entry.control.get();
     return nullptr;
 }
 

@@ -75,9 +75,9 @@ int toPixels(double twips) {
 
 float toTwips(int pixels) { return float(double(pixels) * 1440.0 / logicalDpi()); }
 
-Program::Program(const FormSpec& spec, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
+Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
     currentProgram = this;
-    form_ = std::make_unique<QtForm>(*this, spec);
+    form_ = std::make_unique<QtForm>(*this, layout);
 }
 
 Program::~Program() {
@@ -187,10 +187,10 @@ void MsgBox(std::u16string_view text) {
     if (program->ending()) throw qt::EndRequest{};
 }
 
-int Run(int argc, char** argv, const FormSpec& spec, std::function<void(Form&)> load) {
+int Run(int argc, char** argv, const FormSpec& layout, std::function<void(Form&)> load) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    qt::Program program(spec, true);
+    qt::Program program(layout, true);
     program.load(load);
     program.show();
     if (!program.ended()) app.exec();

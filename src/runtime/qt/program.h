@@ -28,7 +28,7 @@ class FormWindow;
 // The form built from its table: the window, its controls and their wrappers.
 class QtForm : public Form {
 public:
-    QtForm(class Program& program, const FormSpec& spec);
+    QtForm(class Program& program, const FormSpec& layout);
     ~QtForm() override;
 
     float Left() const override;
@@ -40,7 +40,7 @@ public:
 
     QWidget* window() const { return window_; }
     QWidget* widget(std::u16string_view name, std::int16_t index) const;
-    const ControlSpec* spec(const QWidget* widget) const;
+    const ControlSpec* rowOf(const QWidget* widget) const;
     // Gives the focus to the first control of the focus order that can take it.
     void focusFirst();
 
@@ -50,7 +50,7 @@ protected:
 
 private:
     struct Entry {
-        const ControlSpec* spec;
+        const ControlSpec* row;
         QPointer<QWidget> widget;
         std::unique_ptr<Control> control;
     };
@@ -64,7 +64,7 @@ private:
 class Program {
 public:
     // `mainLoop`: the program runs the application's event loop and leaves it when it ends.
-    Program(const FormSpec& spec, bool mainLoop);
+    Program(const FormSpec& layout, bool mainLoop);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;

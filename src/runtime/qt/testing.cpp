@@ -62,9 +62,9 @@ struct Session::State {
     }
 };
 
-Session::Session(const FormSpec& spec, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
+Session::Session(const FormSpec& layout, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
     ensureApplication();
-    state_->program = std::make_unique<qt::Program>(spec, false);
+    state_->program = std::make_unique<qt::Program>(layout, false);
     state_->program->onReport = [this](std::u16string_view text) { state_->reports.emplace_back(text); };
     state_->program->onMessage = [this](std::u16string_view text) { state_->messages.emplace_back(text); };
     state_->program->load(load);
@@ -171,9 +171,9 @@ void Session::closeWindow() {
 
 std::optional<ControlId> Session::focused() const {
     if (state_->program->ended()) return std::nullopt;
-    const ControlSpec* spec = state_->program->form().spec(QApplication::focusWidget());
-    if (!spec) return std::nullopt;
-    return ControlId{std::u16string(spec->name), spec->index};
+    const ControlSpec* row = state_->program->form().rowOf(QApplication::focusWidget());
+    if (!row) return std::nullopt;
+    return ControlId{std::u16string(row->name), row->index};
 }
 
 Rect Session::rectInContainer(const ControlId& control) const {
