@@ -57,8 +57,14 @@ public:
 
     // Starts the program; the values are loaded before this returns.
     Form1Run& start() {
+        toolkitStarted() = true;
         run_ = std::make_unique<Form1Run>();
         return *run_;
+    }
+    // Whether this process has started the window toolkit: a forked child must not use it then.
+    static bool& toolkitStarted() {
+        static bool started = false;
+        return started;
     }
     Form1Run& run() { return *run_; }
     Session& session() { return run_->session; }
