@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -126,6 +129,39 @@ TEST(RegisterThatCannotSave, UnwritableHive) {
     });
     EXPECT_EQ(seen, (std::vector<long>{1, 1}));
     EXPECT_TRUE(hive.unchanged());
+}
+
+// A commit that cannot write its new hive (here the file size limit stands in for a full
+// disk) is reported as such, and the hive stays as it was.
+TEST(RegisterThatCannotSave, CommitFails) {
+    HiveRun hive({sz("DefaultUserName", u"Administrator")});
+    hive.start();
+    hive.session().type(UserText, u"x");  // disabled while automatic logon is off: no change
+    hive.session().click(AutoLogonOn);
+    hive.session().type(UserText, u"2");
+
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    hive.session().click(Ok);
+    const bool reported = hive.session().waitFor([&] { return !hive.session().messageBoxes().empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_TRUE(reported);
+    EXPECT_FALSE(hive.session().ended());
+    EXPECT_NE(hive.session().messageBoxes().back().find(u"保存できませんでした"), std::u16string::npos)
+        << narrow(hive.session().messageBoxes().back());
+    EXPECT_TRUE(hive.unchanged());
+    EXPECT_EQ(hive.run().form1->UserText.text(), u"Administrator2");
+
+    // With room again, the same register goes through.
+    hive.registerAndEnd();
+    EXPECT_EQ(hive.value("DefaultUserName"), sz("DefaultUserName", u"Administrator2"));
+    EXPECT_EQ(hive.value("AutoAdminLogon"), sz("AutoAdminLogon", u"1"));
 }
 
 // A notice of several lines keeps its CR LF through start-up and register.
