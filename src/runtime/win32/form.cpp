@@ -234,6 +234,9 @@ public:
         HWND edit = get();
         fromCode_ = true;
         SetWindowTextW(edit, wstr(text).c_str());
+        // The caret stands at the end of text set from code, ready to go on typing.
+        const int length = GetWindowTextLengthW(edit);
+        SendMessageW(edit, EM_SETSEL, WPARAM(length), LPARAM(length));
         fromCode_ = false;
         accepted_ = windowText(edit);
         changed_ = false;
@@ -378,7 +381,8 @@ struct Win32Form::Entry {
 };
 
 namespace {
-constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: the window paints the face beneath its group boxes, which draw only their frame.
+constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 }
 
 Win32Form::Win32Form(Program& program, const FormSpec& spec) : program_(program), rows_(spec.controls) {

@@ -1,0 +1,194 @@
+// Register and cancel against the real registry: the Winlogon key is seeded, vantorio.exe is
+// started, its window waited for until it is shown with all its controls, its option and
+// buttons clicked, and the values it left are read back byte for byte with advapi32.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+constexpr const char* Winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+struct Value {
+    const char* name;
+    std::optional<std::string> bytes;  // REG_SZ data with its NUL; empty: absent
+};
+
+// The program's path as Windows sees it: a build folder on a POSIX host is on drive Z:.
+std::wstring programPath() {
+    std::string path = VANTORIO_EXE;
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return std::wstring(path.begin(), path.end());
+}
+
+void store(const std::vector<Value>& values) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, Winlogon, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    for (const Value& v : values) {
+        if (v.bytes)
+            ASSERT_EQ(RegSetValueExA(key, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.bytes->data()),
+                                     DWORD(v.bytes->size())), 0);
+        else
+            RegDeleteValueA(key, v.name);
+    }
+    RegCloseKey(key);
+}
+
+std::optional<std::string> stored(const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, Winlogon, 0, KEY_READ, &key) != 0) return std::nullopt;
+    std::string data(4096, '\0');
+    DWORD size = DWORD(data.size()), type = 0;
+    const LONG code = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (code != 0) return std::nullopt;
+    EXPECT_EQ(type, DWORD(REG_SZ)) << name;
+    data.resize(size);
+    return data;
+}
+
+// The settings before each run, in code page 932: automatic logon on, a notice present.
+const std::vector<Value> Seed = {
+    {"AutoAdminLogon", "1\0"s},
+    {"DefaultUserName", "\x8A\xC7\x97\x9D\x8E\xD2\0"s},  // 管理者
+    {"DefaultPassword", "pw\0"s},
+    {"DontDisplayLastUserName", "1\0"s},
+    {"ShutdownWithoutLogon", "0\0"s},
+    {"LegalNoticeCaption", "\x92\x8D\x88\xD3\0"s},       // 注意
+    {"LegalNoticeText", "\x83\x65\x83\x58\x83\x67\0"s},  // テスト
+};
+
+// One run of the program, started as a user starts it.
+class Program {
+public:
+    Program() {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring command = L"\"" + programPath() + L"\"";
+        started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process_) != FALSE;
+    }
+    ~Program() {
+        if (!started_) return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    // The window, once it is visible and all eighteen controls exist.
+    HWND window() {
+        if (!started_) return nullptr;
+        for (int tries = 0; tries < 600 && !window_; ++tries) {
+            EnumWindows(
+                [](HWND w, LPARAM self) -> BOOL {
+                    auto* p = reinterpret_cast<Program*>(self);
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(w, &pid);
+                    wchar_t title[32] = {};
+                    GetWindowTextW(w, title, 32);
+                    if (pid == p->process_.dwProcessId && IsWindowVisible(w) && std::wstring(title) == L"Vantorio" &&
+                        children(w) == 18)
+                        p->window_ = w;
+                    return p->window_ == nullptr;
+                },
+                reinterpret_cast<LPARAM>(this));
+            if (!window_) Sleep(50);
+        }
+        return window_;
+    }
+
+    // Clicks the control with this caption, as the mouse does.
+    void click(const wchar_t* caption) {
+        HWND control = FindWindowExW(window(), nullptr, nullptr, caption);
+        ASSERT_NE(control, nullptr);
+        PostMessageW(control, BM_CLICK, 0, 0);
+    }
+    void close() { PostMessageW(window(), WM_CLOSE, 0, 0); }
+
+    // The exit status once the program has ended, or nothing after 30 seconds.
+    std::optional<DWORD> exitStatus() {
+        if (!started_ || WaitForSingleObject(process_.hProcess, 30000) != WAIT_OBJECT_0) return std::nullopt;
+        DWORD status = 0;
+        GetExitCodeProcess(process_.hProcess, &status);
+        return status;
+    }
+
+private:
+    static int children(HWND w) {
+        int count = 0;
+        EnumChildWindows(
+            w, [](HWND, LPARAM n) -> BOOL { return ++*reinterpret_cast<int*>(n), TRUE; },
+            reinterpret_cast<LPARAM>(&count));
+        return count;
+    }
+
+    PROCESS_INFORMATION process_{};
+    bool started_ = false;
+    HWND window_ = nullptr;
+};
+
+void expectStored(const std::vector<Value>& values) {
+    for (const Value& v : values) {
+        SCOPED_TRACE(v.name);
+        EXPECT_EQ(stored(v.name), v.bytes);
+    }
+}
+
+TEST(EndToEnd, RegisterWritesTheWindowsState) {
+    store(Seed);
+    Program program;
+    ASSERT_NE(program.window(), nullptr) << "the window did not come up";
+    program.click(L"しない");  // automatic logon off: its two check boxes count again
+    program.click(L"登録");
+    EXPECT_EQ(program.exitStatus(), std::optional<DWORD>(0));
+    expectStored({
+        {"AutoAdminLogon", std::nullopt},
+        {"DefaultUserName", "\x8A\xC7\x97\x9D\x8E\xD2\0"s},
+        {"DefaultPassword", "pw\0"s},
+        {"DontDisplayLastUserName", "1\0"s},
+        {"ShutdownWithoutLogon", "0\0"s},
+        {"LegalNoticeCaption", "\x92\x8D\x88\xD3\0"s},
+        {"LegalNoticeText", "\x83\x65\x83\x58\x83\x67\0"s},
+    });
+}
+
+TEST(EndToEnd, RegisterWithoutChangesKeepsEveryValue) {
+    store(Seed);
+    Program program;
+    ASSERT_NE(program.window(), nullptr) << "the window did not come up";
+    program.click(L"登録");
+    EXPECT_EQ(program.exitStatus(), std::optional<DWORD>(0));
+    // Automatic logon on: the logon dialog's flags are not written, the rest as loaded.
+    expectStored({
+        {"AutoAdminLogon", "1\0"s},
+        {"DefaultUserName", "\x8A\xC7\x97\x9D\x8E\xD2\0"s},
+        {"DefaultPassword", "pw\0"s},
+        {"ShutdownWithoutLogon", "0\0"s},
+        {"LegalNoticeCaption", "\x92\x8D\x88\xD3\0"s},
+        {"LegalNoticeText", "\x83\x65\x83\x58\x83\x67\0"s},
+    });
+}
+
+TEST(EndToEnd, CancelAndCloseWriteNothing) {
+    for (bool viaCancel : {true, false}) {
+        SCOPED_TRACE(viaCancel ? "cancel" : "close");
+        store(Seed);
+        Program program;
+        ASSERT_NE(program.window(), nullptr) << "the window did not come up";
+        program.click(L"しない");
+        if (viaCancel) program.click(L"キャンセル");
+        else program.close();
+        EXPECT_EQ(program.exitStatus(), std::optional<DWORD>(0));
+        expectStored(Seed);
+    }
+}
+
+} // namespace
