@@ -42,20 +42,20 @@ bool faceInstalled(const std::wstring& face, BYTE charset) {
     return found;
 }
 
-HFONT makeFont(const FontSpec& spec) {
+HFONT makeFont(const FontSpec& wanted) {
     LOGFONTW font{};
     // Points to pixels at the screen's resolution: 11.25 pt is 15 pixels at 96 dpi.
-    font.lfHeight = -LONG(std::lround(double(spec.points) * toPixelsY(1440.0) / 72.0));
-    font.lfWeight = spec.weight;
+    font.lfHeight = -LONG(std::lround(double(wanted.points) * toPixelsY(1440.0) / 72.0));
+    font.lfWeight = wanted.weight;
     font.lfItalic = FALSE;
     font.lfUnderline = FALSE;
     font.lfStrikeOut = FALSE;
-    font.lfCharSet = BYTE(spec.charset);
+    font.lfCharSet = BYTE(wanted.charset);
     font.lfOutPrecision = OUT_DEFAULT_PRECIS;
     font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     font.lfQuality = DEFAULT_QUALITY;
     font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-    std::wstring face = wstr(spec.face);
+    std::wstring face = wstr(wanted.face);
     // Japanese captions must never fall back to a Latin face.
     if (!faceInstalled(face, font.lfCharSet) && faceInstalled(SubstituteFace, font.lfCharSet)) face = SubstituteFace;
     wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
@@ -371,7 +371,7 @@ private:
 // ---- the form ------------------------------------------------------------------------
 
 struct Win32Form::Entry {
-    const ControlSpec* spec = nullptr;
+    const ControlSpec* row = nullptr;
     HWND window = nullptr;
     int id = 0;
     std::unique_ptr<Control> control;
@@ -385,19 +385,19 @@ namespace {
 constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 }
 
-Win32Form::Win32Form(Program& program, const FormSpec& spec) : program_(program), rows_(spec.controls) {
+Win32Form::Win32Form(Program& program, const FormSpec& layout) : program_(program), rows_(layout.controls) {
     registerFormClass();
-    RECT outer{0, 0, toPixelsX(spec.clientWidth), toPixelsY(spec.clientHeight)};
+    RECT outer{0, 0, toPixelsX(layout.clientWidth), toPixelsY(layout.clientHeight)};
     AdjustWindowRectEx(&outer, FormStyle, FALSE, 0);
-    window_ = CreateWindowExW(0, FormClass, wstr(spec.caption).c_str(), FormStyle, 0, 0, outer.right - outer.left,
+    window_ = CreateWindowExW(0, FormClass, wstr(layout.caption).c_str(), FormStyle, 0, 0, outer.right - outer.left,
                               outer.bottom - outer.top, nullptr, nullptr, instance(), this);
     if (!window_) raise(error::InvalidProcedureCall);
 
-    font_ = makeFont(spec.font);
-    textFont_ = makeFont(spec.textBoxFont);
+    font_ = makeFont(layout.font);
+    textFont_ = makeFont(layout.textBoxFont);
     SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    if (!spec.icon.empty()) {
-        const std::wstring name = wstr(spec.icon);
+    if (!layout.icon.empty()) {
+        const std::wstring name = wstr(layout.icon);
         icon_ = static_cast<HICON>(LoadImageW(instance(), name.c_str(), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
         smallIcon_ = static_cast<HICON>(LoadImageW(instance(), name.c_str(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                    GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
@@ -408,14 +408,14 @@ Win32Form::Win32Form(Program& program, const FormSpec& spec) : program_(program)
     // In the order of the tab indices: the dialog manager walks the windows in that order,
     // and an auto radio button's group runs from its WS_GROUP to the next one.
     std::vector<const ControlSpec*> order;
-    for (const ControlSpec& row : spec.controls) order.push_back(&row);
+    for (const ControlSpec& row : layout.controls) order.push_back(&row);
     std::stable_sort(order.begin(), order.end(),
                      [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
 
     const ControlSpec* previous = nullptr;
     for (const ControlSpec* row : order) {
         auto entry = std::make_unique<Entry>();
-        entry->spec = row;
+        entry->row = row;
         entry->id = FirstControlId + int(entries_.size());
         RECT r = layoutRect(*row);
         const wchar_t* windowClass = L"BUTTON";
@@ -507,13 +507,13 @@ RECT Win32Form::layoutRect(const ControlSpec& row) const {
 
 HWND Win32Form::handle(std::u16string_view name, std::int16_t index) const {
     for (const auto& entry : entries_)
-        if (entry->spec->name == name && entry->spec->index == index) return entry->window;
+        if (entry->row->name == name && entry->row->index == index) return entry->window;
     return nullptr;
 }
 
-const ControlSpec* Win32Form::spec(HWND control) const {
+const ControlSpec* Win32Form::rowOf(HWND control) const {
     for (const auto& entry : entries_)
-        if (control && entry->window == control) return entry->spec;
+        if (control && entry->window == control) return entry->row;
     return nullptr;
 }
 
@@ -525,7 +525,7 @@ Win32Form::Entry* Win32Form::entry(HWND control) {
 
 Control* Win32Form::findControl(std::u16string_view name, std::int16_t index) {
     for (const auto& entry : entries_)
-        if (entry->spec->name == name && entry->spec->index == index) return entry->control.get();
+        if (entry->row->name == name && entry->row->index == index) return entry->control.get();
     return nullptr;
 }
 
@@ -538,7 +538,7 @@ namespace {
 // Frames and labels hold a place in the order but never take the focus. The style's
 // WS_TABSTOP cannot say it: a radio button loses it whenever it is cleared.
 bool takesFocus(const Win32Form::Entry& entry) {
-    return entry.spec->kind != ControlKind::Frame && entry.spec->kind != ControlKind::Label &&
+    return entry.row->kind != ControlKind::Frame && entry.row->kind != ControlKind::Label &&
            IsWindowEnabled(entry.window) && IsWindowVisible(entry.window);
 }
 } // namespace

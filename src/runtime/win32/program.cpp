@@ -51,9 +51,9 @@ int toPixelsY(double twips) { return toPixels(twips, resolution().y); }
 float toTwipsX(int pixels) { return float(double(pixels) * 1440.0 / resolution().x); }
 float toTwipsY(int pixels) { return float(double(pixels) * 1440.0 / resolution().y); }
 
-Program::Program(const FormSpec& spec, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
+Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
     currentProgram = this;
-    form_ = std::make_unique<Win32Form>(*this, spec);
+    form_ = std::make_unique<Win32Form>(*this, layout);
 }
 
 Program::~Program() {
@@ -174,10 +174,10 @@ void MsgBox(std::u16string_view text) {
     if (program->ending()) throw win32::EndRequest{};
 }
 
-int Run(int, char**, const FormSpec& spec, std::function<void(Form&)> load) {
+int Run(int, char**, const FormSpec& layout, std::function<void(Form&)> load) {
     // Twips become pixels at the display's real resolution, not a scaled 96.
     SetProcessDPIAware();
-    win32::Program program(spec, true);
+    win32::Program program(layout, true);
     program.load(load);
     program.show();
     MSG msg;

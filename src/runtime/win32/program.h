@@ -27,7 +27,7 @@ class Program;
 // dialog manager's Tab order and the option groups follow the table.
 class Win32Form : public Form {
 public:
-    Win32Form(Program& program, const FormSpec& spec);
+    Win32Form(Program& program, const FormSpec& layout);
     ~Win32Form() override;
 
     float Left() const override;
@@ -39,7 +39,7 @@ public:
 
     HWND window() const { return window_; }
     HWND handle(std::u16string_view name, std::int16_t index) const;
-    const ControlSpec* spec(HWND control) const;
+    const ControlSpec* rowOf(HWND control) const;
     HICON icon() const { return icon_; }
     // The control's rectangle relative to its container, in pixels.
     RECT layoutRect(const ControlSpec& row) const;
@@ -76,7 +76,7 @@ private:
 class Program {
 public:
     // `mainLoop`: the program runs the thread's message loop and leaves it when it ends.
-    Program(const FormSpec& spec, bool mainLoop);
+    Program(const FormSpec& layout, bool mainLoop);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;

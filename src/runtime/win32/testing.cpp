@@ -128,20 +128,20 @@ struct Session::State {
     }
 };
 
-Session::Session(const FormSpec& spec, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
-    state_->program = std::make_unique<win32::Program>(spec, false);
+Session::Session(const FormSpec& layout, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
+    state_->program = std::make_unique<win32::Program>(layout, false);
     state_->program->onReport = [this](std::u16string_view text) { state_->reports.emplace_back(text); };
     state_->program->onMessage = [this](std::u16string_view text) { state_->messages.emplace_back(text); };
     state_->program->load(load);
     if (state_->program->ended()) return;
     state_->program->show();
-    const std::size_t count = spec.controls.size();
+    const std::size_t count = layout.controls.size();
     win32::Program* program = state_->program.get();
     // Visible, every control there, and the focus inside the window.
-    if (!waitFor([program, count, &spec] {
+    if (!waitFor([program, count, &layout] {
             HWND window = program->form().window();
             if (!window || !IsWindowVisible(window)) return false;
-            for (const ControlSpec& row : spec.controls) {
+            for (const ControlSpec& row : layout.controls) {
                 HWND control = program->form().handle(row.name, row.index);
                 if (!control || !IsWindowVisible(control)) return false;
             }
@@ -231,9 +231,9 @@ void Session::closeWindow() {
 
 std::optional<ControlId> Session::focused() const {
     if (state_->program->ended()) return std::nullopt;
-    const ControlSpec* spec = state_->program->form().spec(GetFocus());
-    if (!spec) return std::nullopt;
-    return ControlId{std::u16string(spec->name), spec->index};
+    const ControlSpec* row = state_->program->form().rowOf(GetFocus());
+    if (!row) return std::nullopt;
+    return ControlId{std::u16string(row->name), row->index};
 }
 
 namespace {
@@ -248,9 +248,9 @@ RECT inClient(HWND control, HWND window) {
 Rect Session::rectInContainer(const ControlId& control) const {
     HWND w = state_->control(control);
     RECT r = inClient(w, state_->window());
-    const ControlSpec* spec = state_->program->form().spec(w);
-    if (spec && !spec->container.empty()) {
-        const RECT frame = inClient(state_->control({std::u16string(spec->container)}), state_->window());
+    const ControlSpec* row = state_->program->form().rowOf(w);
+    if (row && !row->container.empty()) {
+        const RECT frame = inClient(state_->control({std::u16string(row->container)}), state_->window());
         OffsetRect(&r, -frame.left, -frame.top);
     }
     return {r.left, r.top, r.right - r.left, r.bottom - r.top};
