@@ -18,8 +18,6 @@ namespace runtime::qt {
 
 namespace {
 
-Program* currentProgram = nullptr;
-
 QString toQ(std::u16string_view text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), qsizetype(text.size()));
 }
@@ -75,26 +73,22 @@ int toPixels(double twips) {
 
 float toTwips(int pixels) { return float(double(pixels) * 1440.0 / logicalDpi()); }
 
-Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
-    currentProgram = this;
+Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop) {
     form_ = std::make_unique<QtForm>(*this, layout);
 }
 
 Program::~Program() {
     // Nothing of the program runs while its window is taken down.
-    ending_ = true;
+    stopRunning();
     form_.reset();
-    currentProgram = previous_;
 }
-
-Program* Program::current() { return currentProgram; }
 
 void Program::load(const std::function<void(Form&)>& procedure) {
     dispatch([&] { procedure(*form_); });
 }
 
 void Program::show() {
-    if (ending_) return;
+    if (ending()) return;
     QWidget* window = form_->window();
     if (!window) return;
     form_->focusFirst();
@@ -106,47 +100,13 @@ void Program::show() {
     window->activateWindow();
 }
 
-void Program::dispatch(const std::function<void()>& procedure) {
-    if (ending_) return;
-    try {
-        procedure();
-    } catch (const EndRequest&) {
-        finish(0);
-    } catch (const Error& error) {
-        fail(error.number(), error.description());
-    } catch (const std::bad_alloc&) {
-        fail(7, ErrorDescription(7));
-    } catch (...) {
-        fail(51, ErrorDescription(51));
-    }
+void Program::showReport(const std::u16string& report) {
+    std::fprintf(stderr, "%s\n", toQ(report).toUtf8().constData());
+    QWidget* window = form_->window();
+    QMessageBox::critical(window && window->isVisible() ? window : nullptr, toQ(MessageTitle), toQ(report));
 }
 
-bool Program::ask(const std::function<bool()>& question) {
-    bool answer = false;
-    dispatch([&] { answer = question(); });
-    return answer && !ending_;
-}
-
-void Program::fail(int number, const std::u16string& description) {
-    if (ending_) return;
-    ending_ = true;  // no procedure runs while the report is up
-    const std::u16string report = ErrorReport(number, description);
-    if (onReport) {
-        onReport(report);
-    } else {
-        std::fprintf(stderr, "%s\n", toQ(report).toUtf8().constData());
-        QWidget* window = form_->window();
-        QMessageBox::critical(window && window->isVisible() ? window : nullptr, toQ(MessageTitle),
-                              toQ(report));
-    }
-    finish(ErrorExitStatus);
-}
-
-void Program::finish(int status) {
-    if (ended_) return;
-    ending_ = true;
-    ended_ = true;
-    status_ = status;
+void Program::leave(int status) {
     if (QWidget* window = form_->window()) {
         window->hide();
         window->deleteLater();
@@ -154,11 +114,7 @@ void Program::finish(int status) {
     if (mainLoop_) QCoreApplication::exit(status);
 }
 
-void Program::message(std::u16string_view text) {
-    if (onMessage) {
-        onMessage(text);
-        return;
-    }
+void Program::showMessage(std::u16string_view text) {
     QWidget* window = form_->window();
     QMessageBox box(QMessageBox::NoIcon, toQ(MessageTitle), toQ(text), QMessageBox::Ok,
                     window && window->isVisible() ? window : nullptr);
@@ -172,19 +128,6 @@ namespace runtime {
 const Screen& screen() {
     static const qt::QtScreen theScreen;
     return theScreen;
-}
-
-void End() {
-    if (!qt::Program::current()) std::exit(0);
-    throw qt::EndRequest{};
-}
-
-void MsgBox(std::u16string_view text) {
-    qt::Program* program = qt::Program::current();
-    if (!program) raise(error::InvalidProcedureCall);
-    program->message(text);
-    // The program ended while the box was up (its window was closed): nothing more runs.
-    if (program->ending()) throw qt::EndRequest{};
 }
 
 int Run(int argc, char** argv, const FormSpec& layout, std::function<void(Form&)> load) {

@@ -13,15 +13,12 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "runtime/program.h"
 #include "runtime/runtime.h"
 
 class QProxyStyle;
 
 namespace runtime::qt {
-
-// Thrown by End: unwinds the procedures that are running to the boundary, which ends the
-// program. Not an std::exception, so nothing but the boundary is meant to catch it.
-struct EndRequest {};
 
 class FormWindow;
 
@@ -61,16 +58,14 @@ private:
     std::map<std::u16string, std::unique_ptr<OptionArray>, std::less<>> arrays_;
 };
 
-class Program {
+class Program final : public ProgramCore {
 public:
     // `mainLoop`: the program runs the application's event loop and leaves it when it ends.
     Program(const FormSpec& layout, bool mainLoop);
-    ~Program();
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
+    ~Program() override;
 
     // The program that runs now, or null.
-    static Program* current();
+    static Program* current() { return static_cast<Program*>(ProgramCore::current()); }
 
     QtForm& form() { return *form_; }
     const QtForm& form() const { return *form_; }
@@ -80,33 +75,13 @@ public:
     // Shows the window, already placed, and lets it take the focus.
     void show();
 
-    // Runs an event procedure inside the boundary: End ends the program, an error that leaves
-    // it is reported and ends the program. Nothing runs once the program is ending.
-    void dispatch(const std::function<void()>& procedure);
-    // The same for a question that program code answers; a failure answers no.
-    bool ask(const std::function<bool()>& question);
-
-    // Ends the program with the status: the window goes, no procedure runs any more.
-    void finish(int status);
-    bool ending() const { return ending_; }
-    bool ended() const { return ended_; }
-    int status() const { return status_; }
-
-    void message(std::u16string_view text);
-
-    // Where reports and message boxes go instead of a modal box (tests).
-    std::function<void(std::u16string_view)> onReport;
-    std::function<void(std::u16string_view)> onMessage;
-
 private:
-    void fail(int number, const std::u16string& description);
+    void showReport(const std::u16string& report) override;
+    void showMessage(std::u16string_view text) override;
+    void leave(int status) override;
 
     bool mainLoop_;
-    bool ending_ = false;
-    bool ended_ = false;
-    int status_ = 0;
     std::unique_ptr<QtForm> form_;
-    Program* previous_;
 };
 
 // Twips and pixels at the screen's logical resolution.

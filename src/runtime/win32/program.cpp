@@ -11,8 +11,6 @@ namespace runtime::win32 {
 
 namespace {
 
-Program* currentProgram = nullptr;
-
 struct Resolution {
     int x = 96, y = 96;
 };
@@ -51,26 +49,22 @@ int toPixelsY(double twips) { return toPixels(twips, resolution().y); }
 float toTwipsX(int pixels) { return float(double(pixels) * 1440.0 / resolution().x); }
 float toTwipsY(int pixels) { return float(double(pixels) * 1440.0 / resolution().y); }
 
-Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop), previous_(currentProgram) {
-    currentProgram = this;
+Program::Program(const FormSpec& layout, bool mainLoop) : mainLoop_(mainLoop) {
     form_ = std::make_unique<Win32Form>(*this, layout);
 }
 
 Program::~Program() {
     // Nothing of the program runs while its window is taken down.
-    ending_ = true;
+    stopRunning();
     form_.reset();
-    currentProgram = previous_;
 }
-
-Program* Program::current() { return currentProgram; }
 
 void Program::load(const std::function<void(Form&)>& procedure) {
     dispatch([&] { procedure(*form_); });
 }
 
 void Program::show() {
-    if (ending_) return;
+    if (ending()) return;
     HWND window = form_->window();
     if (!window) return;
     ShowWindow(window, SW_SHOW);
@@ -81,7 +75,7 @@ void Program::show() {
 }
 
 void Program::handle(MSG& msg) {
-    HWND window = ended_ ? nullptr : form_->window();
+    HWND window = ended() ? nullptr : form_->window();
     // Tab walks the whole focus order, every option button a stop of its own, as on the other
     // build (the dialog manager would stop only at the selected option of a pair).
     if (window && msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && !(GetKeyState(VK_CONTROL) & 0x8000) &&
@@ -96,60 +90,23 @@ void Program::handle(MSG& msg) {
     DispatchMessageW(&msg);
 }
 
-void Program::dispatch(const std::function<void()>& procedure) {
-    if (ending_) return;
-    try {
-        procedure();
-    } catch (const EndRequest&) {
-        finish(0);
-    } catch (const Error& error) {
-        fail(error.number(), error.description());
-    } catch (const std::bad_alloc&) {
-        fail(7, ErrorDescription(7));
-    } catch (...) {
-        fail(51, ErrorDescription(51));
-    }
+void Program::showReport(const std::u16string& report) {
+    HWND window = form_->window();
+    MessageBoxW(window && IsWindowVisible(window) ? window : nullptr, wstr(report).c_str(), wstr(MessageTitle).c_str(),
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
-bool Program::ask(const std::function<bool()>& question) {
-    bool answer = false;
-    dispatch([&] { answer = question(); });
-    return answer && !ending_;
-}
-
-void Program::fail(int number, const std::u16string& description) {
-    if (ending_) return;
-    ending_ = true;  // no procedure runs while the report is up
-    const std::u16string report = ErrorReport(number, description);
-    if (onReport) {
-        onReport(report);
-    } else {
-        HWND window = form_->window();
-        MessageBoxW(window && IsWindowVisible(window) ? window : nullptr, wstr(report).c_str(),
-                    wstr(MessageTitle).c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    }
-    finish(ErrorExitStatus);
-}
-
-void Program::finish(int status) {
-    if (ended_) return;
-    ending_ = true;
-    ended_ = true;
-    status_ = status;
+void Program::leave(int status) {
     // The window goes out of sight at once; it is destroyed when the loop has left the
     // procedures that may still be running on its stack.
     if (HWND window = form_->window()) ShowWindow(window, SW_HIDE);
     if (mainLoop_) PostQuitMessage(status);
 }
 
-void Program::message(std::u16string_view text) {
-    if (onMessage) {
-        onMessage(text);
-        return;
-    }
+void Program::showMessage(std::u16string_view text) {
     HWND window = form_->window();
-    MessageBoxW(window && IsWindowVisible(window) ? window : nullptr, wstr(text).c_str(),
-                wstr(MessageTitle).c_str(), MB_OK);
+    MessageBoxW(window && IsWindowVisible(window) ? window : nullptr, wstr(text).c_str(), wstr(MessageTitle).c_str(),
+                MB_OK);
 }
 
 } // namespace runtime::win32
@@ -159,19 +116,6 @@ namespace runtime {
 const Screen& screen() {
     static const win32::Win32Screen theScreen;
     return theScreen;
-}
-
-void End() {
-    if (!win32::Program::current()) std::exit(0);
-    throw win32::EndRequest{};
-}
-
-void MsgBox(std::u16string_view text) {
-    win32::Program* program = win32::Program::current();
-    if (!program) raise(error::InvalidProcedureCall);
-    program->message(text);
-    // The program ended while the box was up: nothing more runs.
-    if (program->ending()) throw win32::EndRequest{};
 }
 
 int Run(int, char**, const FormSpec& layout, std::function<void(Form&)> load) {
