@@ -110,13 +110,9 @@ private:
     bool closed_ = false;
 };
 
-// What a successful read of a value returned, and whether it can be shown faithfully.
-struct Read {
-    std::string stored;  // the bytes that the registry returned
-};
-
-// Reads one value through the record; LastResult holds the query's result.
-std::optional<Read> query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name,
+// Reads one value through the record: the bytes that the registry returned, or nothing when
+// the read failed. LastResult holds the query's result.
+std::optional<std::string> query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name,
                           std::uint32_t allowed) {
     std::uint32_t type = platform::RegSz;
     std::uint32_t size = allowed;
@@ -124,7 +120,7 @@ std::optional<Read> query(WinlogonKeyHandle& key, TransferRecord& record, const 
         return platform::RegQueryValueExA(key.get(), name.bytes, nullptr, &type, image, &size);
     });
     if (LastResult != status::Success) return std::nullopt;
-    return Read{std::string(record.returned(size))};
+    return std::string(record.returned(size));
 }
 
 // A stored text up to its first NUL; a text stored without one is all of its bytes.
@@ -132,18 +128,18 @@ std::string_view textBytes(std::string_view stored) {
     return stored.substr(0, stored.find('\0'));
 }
 
-std::u16string textOf(const Read& read) { return platform::cp932::decode(textBytes(read.stored)); }
+std::u16string textOf(std::string_view stored) { return platform::cp932::decode(textBytes(stored)); }
 
 // Whether the window can show a stored text and write back the very same bytes.
-bool faithful(const Read& read) {
-    const std::string_view text = textBytes(read.stored);
-    const bool terminatedOnce = read.stored.size() <= text.size() + 1;
+bool faithful(std::string_view stored) {
+    const std::string_view text = textBytes(stored);
+    const bool terminatedOnce = stored.size() <= text.size() + 1;
     return terminatedOnce && platform::cp932::encode(platform::cp932::decode(text)) == text;
 }
 
 // A flag is on when the first character of its stored text is "1".
-bool flagOf(const Read& read) {
-    const std::u16string text = platform::cp932::decode(read.stored.substr(0, 2));
+bool flagOf(std::string_view stored) {
+    const std::u16string text = platform::cp932::decode(stored.substr(0, 2));
     return !text.empty() && text.front() == On.front();
 }
 
@@ -159,6 +155,8 @@ struct Kept {
     bool legalNoticeText = false;
 } kept;
 
+// What the window showed when loading had finished: register compares with it to tell
+// whether the user changed a control.
 struct Shown {
     bool autoLogonOn = false;
     int lastLogon = 0;
@@ -201,6 +199,7 @@ void closeKey(WinlogonKeyHandle& key) {
     if (key.close() != status::Success && opened) fail(SaveFailure::Step::Close, {}, LastResult);
 }
 
+// A save that cannot open the key stores nothing.
 void noteOpen() {
     if (LastResult != status::Success) fail(SaveFailure::Step::Open, {}, LastResult);
 }
@@ -216,12 +215,12 @@ void LoadAutoLogonSettings() {
 
     // Loads one flag; a value too long to read is kept on register unless its control changes.
     auto flag = [&](const ValueName& name, bool& keep) {
-        const std::optional<Read> read = query(key, record, name, AutoLogonSize);
+        const std::optional<std::string> read = query(key, record, name, AutoLogonSize);
         keep = LastResult == status::MoreData;
         return read && flagOf(*read);
     };
     auto text = [&](const ValueName& name, bool& keep) {
-        const std::optional<Read> read = query(key, record, name, AutoLogonSize);
+        const std::optional<std::string> read = query(key, record, name, AutoLogonSize);
         keep = LastResult == status::MoreData || (read && !faithful(*read));
         return read ? textOf(*read) : std::u16string();
     };
@@ -246,13 +245,13 @@ void LoadLogonNotice() {
     TransferRecord record;
     WinlogonKeyHandle key;
 
-    const std::optional<Read> caption = query(key, record, LegalNoticeCaption, CaptionSize);
+    const std::optional<std::string> caption = query(key, record, LegalNoticeCaption, CaptionSize);
     kept.legalNoticeCaption = LastResult == status::MoreData || (caption && !faithful(*caption));
     f.LogonCaptionText.setText(caption ? textOf(*caption) : std::u16string());
 
     // The text alone decides the option: a notice is on when its text is not empty. The
     // returned size cuts the text, so nothing an earlier read left behind can show.
-    const std::optional<Read> text = query(key, record, LegalNoticeText, NoticeTextSize);
+    const std::optional<std::string> text = query(key, record, LegalNoticeText, NoticeTextSize);
     kept.legalNoticeText = LastResult == status::MoreData || (text && !faithful(*text));
     const std::u16string message = text ? textOf(*text) : std::u16string();
     f.LogonMessageText.setText(message);
