@@ -361,6 +361,9 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
             return status::MoreData;
         }
         if (needed) std::memcpy(data, bytes.data(), needed);
+        // Like Windows, a string stored without its NUL gets one behind it where the buffer
+        // has room; the size does not count it.
+        if (isStringType(storedType) && needed && bytes.back() != '\0' && needed < *dataSize) data[needed] = 0;
     }
     *dataSize = needed;
     return status::Success;
