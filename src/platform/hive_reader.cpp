@@ -143,11 +143,26 @@ Status MappedHive::cell(std::uint32_t offset, std::string_view& payload) const {
     return status::Success;
 }
 
-Status MappedHive::cellSize(std::uint32_t offset, std::int32_t& out) const {
-    std::string_view payload;
-    if (const Status s = cell(offset, payload)) return s;
-    out = -static_cast<std::int32_t>(payload.size() + 4);
-    return status::Success;
+bool MappedHive::cellStartingAt(std::uint32_t offset, std::string_view& payload) const {
+    if (cell(offset, payload) != status::Success) return false;
+    const std::string_view all(reinterpret_cast<const char*>(bins_), base_.binsSize);
+    // Bins begin on page boundaries: the nearest header at or before the cell that names its
+    // own offset. A bin larger than a page has none on its later pages.
+    std::uint32_t bin = offset - offset % HiveBinSize;
+    while (all.substr(bin, 4) != "hbin" || le32(all, bin + 4) != bin) {
+        if (bin == 0) return false;
+        bin -= HiveBinSize;
+    }
+    const std::uint32_t size = le32(all, bin + 8);
+    if (size < HiveBinSize || size > all.size() - bin || offset >= bin + size) return false;
+    std::uint32_t at = bin + 32;
+    while (at < offset) {
+        const auto field = static_cast<std::int32_t>(le32(all, at));
+        const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
+        if (length < 8 || length % 8 != 0 || length > bin + size - at) return false;
+        at += length;
+    }
+    return at == offset;
 }
 
 Status MappedHive::keyCell(std::uint32_t key, std::string_view& payload) const {

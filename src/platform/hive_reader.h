@@ -90,13 +90,15 @@ public:
     Status findValue(std::uint32_t key, std::u16string_view name, std::uint32_t& out) const;
     Status valueHead(std::uint32_t value, ValueHead& out) const;
     Status valueData(std::uint32_t value, std::string& out) const;
-    // The cells that hold a value's data (its data cell, or a big-data cell, its segment
-    // list and segments); none for inline or empty data.
+    // The cells that hold a value's data: its data cell, or a big-data cell followed by its
+    // segment list and segments; none for inline or empty data.
     Status dataCells(std::uint32_t value, std::vector<std::uint32_t>& out) const;
     // A key cell's payload, for copying its fixed fields.
     Status keyCell(std::uint32_t key, std::string_view& payload) const;
-    // The size field of an allocated cell (negative), checked.
-    Status cellSize(std::uint32_t cell, std::int32_t& out) const;
+    // The payload of the allocated cell that begins at `offset`, found by walking the cells of
+    // its bin from the bin's header; false when no cell begins there. Offsets read from a
+    // damaged file may lead into the middle of a cell, which only this walk can tell.
+    bool cellStartingAt(std::uint32_t offset, std::string_view& payload) const;
 
 private:
     Status cell(std::uint32_t offset, std::string_view& payload) const;

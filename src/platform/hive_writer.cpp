@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <iterator>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -24,6 +26,14 @@ void put32(std::string& b, std::size_t at, std::uint32_t v) {
 void put64(std::string& b, std::size_t at, std::uint64_t v) {
     put32(b, at, static_cast<std::uint32_t>(v));
     put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+// Whether a cell begins with the signature of a key, a value, a list of either, a security
+// descriptor or a big-data cell. Raw data that happens to start so is left allocated too.
+bool structural(std::string_view payload) {
+    static constexpr std::string_view kinds[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
+    const std::string_view head = payload.substr(0, 2);
+    return std::find(std::begin(kinds), std::end(kinds), head) != std::end(kinds);
 }
 
 std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
@@ -178,7 +188,10 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
     const bool splitBigData = hive.base().minor >= 4;
     NewBin bin(oldBins, filetime);
     std::vector<KeyPatch> patches;
-    std::set<std::uint32_t> freed;
+    // Cells nothing will refer to any more, with the signature each must carry ("" for raw
+    // bytes), and the cells the hive goes on using, which are never freed.
+    std::map<std::uint32_t, std::string_view> freed;
+    std::set<std::uint32_t> inUse;
 
     for (const auto& [key, change] : changes) {
         std::string_view keyCell;
@@ -212,13 +225,18 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
         put32(patch.fields, field(nk::MaxValueData), maxData);
         patches.push_back(std::move(patch));
 
-        // What nothing refers to any more becomes free space.
-        if (change.storedList != NoCell) freed.insert(change.storedList);
+        inUse.insert(key);
+        std::vector<std::uint32_t> cells;
+        for (std::uint32_t cell : kept) {
+            inUse.insert(cell);
+            if (hive.dataCells(cell, cells) == status::Success) inUse.insert(cells.begin(), cells.end());
+        }
+        if (change.storedList != NoCell) freed.emplace(change.storedList, "");
         for (std::uint32_t old : change.stored) {
             if (kept.count(old)) continue;
-            freed.insert(old);
-            std::vector<std::uint32_t> cells;
-            if (hive.dataCells(old, cells) == status::Success) freed.insert(cells.begin(), cells.end());
+            freed.emplace(old, "vk");
+            if (hive.dataCells(old, cells) != status::Success) continue;
+            for (std::size_t i = 0; i < cells.size(); ++i) freed.emplace(cells[i], i == 0 && cells.size() > 1 ? "db" : "");
         }
     }
 
@@ -230,11 +248,15 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
     if (const Status s = writeAt(target, added, BaseBlockSize + oldBins)) return s;
     for (const KeyPatch& patch : patches)
         if (const Status s = writeAt(target, patch.fields, BaseBlockSize + patch.key + 4 + nk::Written)) return s;
-    for (std::uint32_t cell : freed) {
-        std::int32_t size = 0;
-        if (hive.cellSize(cell, size) != status::Success) continue;
+    for (const auto& [cell, signature] : freed) {
+        // A damaged offset may lead to a cell that something else uses, or into the middle of
+        // one: such a cell stays allocated. Space left unused harms no reader; a cell freed
+        // under a key or value loses it.
+        std::string_view payload;
+        if (inUse.count(cell) || !hive.cellStartingAt(cell, payload)) continue;
+        if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
         std::string field(4, '\0');
-        put32(field, 0, static_cast<std::uint32_t>(-size));
+        put32(field, 0, static_cast<std::uint32_t>(payload.size() + 4));
         if (const Status s = writeAt(target, field, BaseBlockSize + cell)) return s;
     }
 

@@ -226,6 +226,7 @@ TEST_F(EngineTest, TwoHundredCommitsLeaveEverythingElseAndOnlyAppend) {
               {"Classes", {textValue("", u"root default")}}});
     const std::string original = testsupport::fileBytes(file);
     const std::size_t winlogon = Layout(file).key(testsupport::WinlogonInHive);
+    const std::size_t autoLogon = Layout(file).value(testsupport::WinlogonInHive, "AutoAdminLogon");
 
     std::vector<HiveValue> model = {textValue("AutoAdminLogon", u"0"), textValue("DefaultUserName", u"x")};
     auto put = [&](const HiveValue& v) {
@@ -295,6 +296,9 @@ TEST_F(EngineTest, TwoHundredCommitsLeaveEverythingElseAndOnlyAppend) {
         ASSERT_LT(at - Bins - start, 4u) << "a byte changed inside a cell at " << at;
         EXPECT_EQ(static_cast<std::int32_t>(get32(now, Bins + start)), -std::prev(cell)->second) << "at " << at;
     }
+    // Among them the first value list and the value deleted in round 100.
+    EXPECT_GT(static_cast<std::int32_t>(get32(now, Bins + get32(original, winlogon + 4 + 0x28))), 0);
+    EXPECT_GT(static_cast<std::int32_t>(get32(now, autoLogon)), 0);
 }
 
 TEST_F(EngineTest, OneCommitWritesTheChangesOfEveryKeyOfTheFile) {
@@ -545,28 +549,35 @@ const std::vector<Damage> Damages = {
          set32(h, seg, static_cast<std::uint32_t>(-16)); }, Ok, Ok, Corrupt},
 };
 
-class DamagedHive : public EngineTest, public testing::WithParamInterface<Damage> {};
-
-TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
-    makeHive({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}}},
-             5);
-    {
+// A format 1.5 hive with AutoAdminLogon, DefaultUserName and a long value in segments, in
+// `h`, and where their cells are.
+class SpottedHiveTest : public EngineTest {
+protected:
+    Spots makeSpottedHive(std::string& h) {
+        makeHive({{testsupport::WinlogonInHive,
+                   {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}}},
+                 5);
         const Key key = open();
         const std::string big = pattern(40000, 5);
-        ASSERT_EQ(RegSetValueExA(key, "Big", 0, RegBinary, bytes(big), static_cast<std::uint32_t>(big.size())), 0);
-        ASSERT_EQ(RegCloseKey(key), status::Success);
-    }
-    std::string h = testsupport::fileBytes(file);
-    Spots spots{};
-    {
+        EXPECT_EQ(RegSetValueExA(key, "Big", 0, RegBinary, bytes(big), static_cast<std::uint32_t>(big.size())), 0);
+        EXPECT_EQ(RegCloseKey(key), status::Success);
+        h = testsupport::fileBytes(file);
         const Layout layout(file);
-        spots = {layout.key("Microsoft\\Windows NT\\CurrentVersion"), layout.key(testsupport::WinlogonInHive),
-                 layout.value(testsupport::WinlogonInHive, "DefaultUserName"),
-                 layout.value(testsupport::WinlogonInHive, "Big"),
-                 layout.value(testsupport::WinlogonInHive, "AutoAdminLogon")};
+        const Spots spots{layout.key("Microsoft\\Windows NT\\CurrentVersion"), layout.key(testsupport::WinlogonInHive),
+                          layout.value(testsupport::WinlogonInHive, "DefaultUserName"),
+                          layout.value(testsupport::WinlogonInHive, "Big"),
+                          layout.value(testsupport::WinlogonInHive, "AutoAdminLogon")};
+        EXPECT_EQ(h.substr(spots.winlogon + 4, 2), "nk");
+        EXPECT_EQ(h.substr(dataOf(h, spots.big) + 4, 2), "db");
+        return spots;
     }
-    ASSERT_EQ(h.substr(spots.winlogon + 4, 2), "nk");
-    ASSERT_EQ(h.substr(dataOf(h, spots.big) + 4, 2), "db");
+};
+
+class DamagedHive : public SpottedHiveTest, public testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
+    std::string h;
+    const Spots spots = makeSpottedHive(h);
     GetParam().apply(h, spots);
     testsupport::writeFile(file, h);
 
@@ -595,6 +606,54 @@ TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, DamagedHive, testing::ValuesIn(Damages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A damaged data pointer that leads to a cell something else still uses: removing the value
+// must leave that cell alone, whatever kind of cell it is.
+struct StrayPointer {
+    const char* name;
+    // The file offset the DefaultUserName's data is made to point at.
+    std::function<std::size_t(std::string& h, const Spots& s)> target;
+};
+
+const std::vector<StrayPointer> StrayPointers = {
+    {"ItsOwnKey", [](std::string&, const Spots& s) { return s.winlogon; }},
+    {"TheParentKey", [](std::string&, const Spots& s) { return s.currentVersion; }},
+    {"TheParentsSubkeyList", [](std::string& h, const Spots& s) { return listOf(h, s.currentVersion); }},
+    {"AnotherValue", [](std::string&, const Spots& s) { return s.autoLogon; }},
+    {"AnotherValuesData", [](std::string& h, const Spots& s) { return dataOf(h, s.big); }},
+    {"AnotherValuesSegment", [](std::string& h, const Spots& s) {
+         return Bins + get32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4); }},
+    // Inside a segment of the long value, where its bytes happen to read as an allocated cell.
+    {"InsideAnotherCell", [](std::string& h, const Spots& s) {
+         const std::size_t segment = Bins + get32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4);
+         set32(h, segment + 64, static_cast<std::uint32_t>(-32));
+         return segment + 64; }},
+};
+
+class StrayDataPointer : public SpottedHiveTest, public testing::WithParamInterface<StrayPointer> {};
+
+TEST_P(StrayDataPointer, RemovingTheValueLeavesWhatThePointerLeadsTo) {
+    std::string h;
+    const Spots spots = makeSpottedHive(h);
+    const std::size_t target = GetParam().target(h, spots);
+    testsupport::writeFile(file, h);
+    const auto before = testsupport::readValues(file);
+    ASSERT_TRUE(before);
+    set32(h, spots.userName + 4 + 8, cellOf(target));
+    set32(h, spots.userName + 4 + 4, 8); // small enough for any cell it may lead to
+    testsupport::writeFile(file, h);
+
+    const Key key = open();
+    ASSERT_EQ(RegDeleteValueA(key, "DefaultUserName"), status::Success);
+    ASSERT_EQ(RegCloseKey(key), status::Success);
+
+    auto expected = *before;
+    std::erase_if(expected, [](const HiveValue& v) { return v.name == "DefaultUserName"; });
+    EXPECT_EQ(testsupport::readValues(file), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, StrayDataPointer, testing::ValuesIn(StrayPointers),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
