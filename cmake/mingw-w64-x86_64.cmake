@@ -19,7 +19,8 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(VANTORIO_WINE NAMES wine wine64)
 if(VANTORIO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTORIO_WINE})
+  # Through a wrapper that runs a program again when Wine's server, not the program, failed.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${VANTORIO_WINE})
 endif()
 
 # GCC 12's -Wrestrict misfires inside libstdc++'s own string copies once inlined
