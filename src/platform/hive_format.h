@@ -12,6 +12,7 @@ namespace platform::hive {
 
 inline constexpr std::size_t BaseBlockSize = 4096;
 inline constexpr std::size_t HiveBinSize = 4096;
+inline constexpr std::size_t BinHeaderSize = 32; // "hbin", its offset, its size, ...
 
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {

@@ -155,7 +155,7 @@ bool MappedHive::cellStartingAt(std::uint32_t offset, std::string_view& payload)
     }
     const std::uint32_t size = le32(all, bin + 8);
     if (size < HiveBinSize || size > all.size() - bin || offset >= bin + size) return false;
-    std::uint32_t at = bin + 32;
+    std::uint32_t at = bin + BinHeaderSize;
     while (at < offset) {
         const auto field = static_cast<std::int32_t>(le32(all, at));
         const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
@@ -276,64 +276,76 @@ Status MappedHive::findValue(std::uint32_t key, std::u16string_view name, std::u
 
 // A value's data lives inline (up to four bytes), in one cell, or in the segments of a
 // big-data cell.
-Status MappedHive::valueData(std::uint32_t value, std::string& out) const {
-    out.clear();
+// The stored pieces of a value's data in their order, each checked, and the cells that hold
+// them: a data cell, or a big-data cell, its segment list and its segments. Inline data is a
+// piece in no cell of its own.
+Status MappedHive::dataLayout(std::uint32_t value, std::vector<std::string_view>& pieces,
+                              std::vector<std::uint32_t>& cells) const {
+    pieces.clear();
+    cells.clear();
     ValueHead head;
     if (const Status s = valueHead(value, head)) return s;
     std::string_view payload;
     cell(value, payload);
-    const std::uint32_t size = le32(payload, vk::DataSize);
-    if (size & vk::InlineData) {
-        out = std::string(payload.substr(vk::DataOffset, head.size));
+    if (le32(payload, vk::DataSize) & vk::InlineData) {
+        pieces.push_back(payload.substr(vk::DataOffset, head.size));
         return status::Success;
     }
     if (head.size == 0) return status::Success;
     // No value can hold more bytes than the hive has.
     if (head.size > base_.binsSize) return Corrupt;
+    const std::uint32_t dataCell = le32(payload, vk::DataOffset);
     std::string_view data;
-    if (const Status s = cell(le32(payload, vk::DataOffset), data)) return s;
+    if (const Status s = cell(dataCell, data)) return s;
+    cells.push_back(dataCell);
     if (head.size <= data.size()) {
-        out = std::string(data.substr(0, head.size));
+        pieces.push_back(data.substr(0, head.size));
         return status::Success;
     }
     // Big data: a "db" cell names a list of segments, each holding up to BigDataSegment bytes.
     if (!signature(data, "db") || data.size() < 8) return Corrupt;
     const std::size_t segments = le16(data, 2);
     if (std::uint64_t{segments} * BigDataSegment < head.size) return Corrupt;
+    const std::uint32_t listCell = le32(data, 4);
     std::string_view list;
-    if (const Status s = cell(le32(data, 4), list)) return s;
+    if (const Status s = cell(listCell, list)) return s;
     if (segments > list.size() / 4) return Corrupt;
-    out.reserve(head.size);
-    for (std::size_t i = 0; i < segments && out.size() < head.size; ++i) {
+    cells.push_back(listCell);
+    std::size_t have = 0;
+    for (std::size_t i = 0; i < segments; ++i) {
+        const std::uint32_t at = le32(list, i * 4);
+        cells.push_back(at);
+        if (have == head.size) continue; // a segment the list names beyond the data
         std::string_view segment;
-        if (const Status s = cell(le32(list, i * 4), segment)) return s;
-        const std::size_t take = std::min<std::size_t>(head.size - out.size(), BigDataSegment);
+        if (const Status s = cell(at, segment)) return s;
+        const std::size_t take = std::min<std::size_t>(head.size - have, BigDataSegment);
         if (segment.size() < take) return Corrupt;
-        out.append(segment.substr(0, take));
+        pieces.push_back(segment.substr(0, take));
+        have += take;
     }
-    if (out.size() != head.size) return Corrupt;
+    if (have != head.size) return Corrupt;
+    return status::Success;
+}
+
+Status MappedHive::valueData(std::uint32_t value, std::string& out) const {
+    out.clear();
+    std::vector<std::string_view> pieces;
+    std::vector<std::uint32_t> cells;
+    if (const Status s = dataLayout(value, pieces, cells)) return s;
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    out.reserve(size);
+    for (std::string_view piece : pieces) out += piece;
     return status::Success;
 }
 
 Status MappedHive::dataCells(std::uint32_t value, std::vector<std::uint32_t>& out) const {
-    out.clear();
     // Only the cells of data that reads back whole: a damaged value gives its cells up to no one.
-    std::string data;
-    if (const Status s = valueData(value, data)) return s;
-    std::string_view payload;
-    cell(value, payload);
-    const std::uint32_t size = le32(payload, vk::DataSize);
-    if ((size & vk::InlineData) || size == 0) return status::Success;
-    const std::uint32_t dataCell = le32(payload, vk::DataOffset);
-    out.push_back(dataCell);
-    std::string_view stored;
-    cell(dataCell, stored);
-    if (size <= stored.size()) return status::Success;
-    const std::uint32_t listCell = le32(stored, 4);
-    out.push_back(listCell);
-    std::string_view list;
-    cell(listCell, list);
-    for (std::size_t i = 0, n = le16(stored, 2); i < n; ++i) out.push_back(le32(list, i * 4));
+    std::vector<std::string_view> pieces;
+    if (const Status s = dataLayout(value, pieces, out)) {
+        out.clear();
+        return s;
+    }
     return status::Success;
 }
 

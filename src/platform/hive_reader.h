@@ -102,6 +102,8 @@ public:
 
 private:
     Status cell(std::uint32_t offset, std::string_view& payload) const;
+    Status dataLayout(std::uint32_t value, std::vector<std::string_view>& pieces,
+                      std::vector<std::uint32_t>& cells) const;
     Status forEachSubkey(std::uint32_t list, std::u16string_view name, std::uint32_t& out) const;
     Status matchIn(std::string_view list, std::size_t stride, std::u16string_view name, std::uint32_t& out) const;
     void unmap();

@@ -13,8 +13,6 @@
 namespace platform::hive {
 namespace {
 
-constexpr std::size_t BinHeaderSize = 32;
-
 void put16(std::string& b, std::size_t at, std::uint16_t v) {
     b[at] = static_cast<char>(v & 0xFF);
     b[at + 1] = static_cast<char>(v >> 8);
