@@ -31,7 +31,12 @@ std::string nameOf(const std::string& path) {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+thread_local FailureDetail lastFailure;
+
 } // namespace
+
+void noteFailure(FailureReason reason, std::string path) { lastFailure = {reason, std::move(path)}; }
+void clearFailure() { lastFailure = {}; }
 
 Fd& Fd::operator=(Fd&& other) noexcept {
     if (this != &other) {
@@ -147,3 +152,7 @@ Status finishReplace(const std::string& path, const struct stat& like, PendingFi
 }
 
 } // namespace platform::hive
+
+namespace platform {
+FailureDetail LastFailureDetail() { return hive::lastFailure; }
+} // namespace platform

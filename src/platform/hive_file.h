@@ -34,6 +34,11 @@ private:
     int fd_ = -1;
 };
 
+// The detail of the failure that the running registry operation is about to return; each
+// operation begins with none (see LastFailureDetail).
+void noteFailure(FailureReason reason, std::string path = {});
+void clearFailure();
+
 // The status code of a failed file operation's errno.
 Status statusOfErrno(int err);
 

@@ -54,4 +54,24 @@ Status RegCloseKey(Key key);
 // The system's reason for a status code, in Japanese, for a message to the user.
 std::u16string StatusText(Status code);
 
+// What the registry knows, beyond its status code, about why the last operation of this thread
+// failed. Only the hive realisation tells these apart; on Windows there is never a detail.
+enum class FailureReason {
+    None,
+    PendingLogChanges,   // Windows left changes in the hive's transaction logs
+    HardLinks,           // the hive file has other names, which a replacement would split off
+    FileNotWritable,     // this user may not write the hive file
+    FolderNotWritable,   // this user may not create and rename files in the hive's folder
+    OwnerNotReproducible,// the new file could not be given the hive's owner or group
+    ReadOnlyFileSystem,  // the hive's file system is mounted read-only
+    SizeLimit,           // the hive's bins would reach 2 GiB, beyond the format's offsets
+};
+struct FailureDetail {
+    FailureReason reason = FailureReason::None;
+    std::string path;    // the file or folder concerned, as the file system names it
+};
+FailureDetail LastFailureDetail();
+// The detail in words for the user, in Japanese, with what they can do; empty for None.
+std::u16string FailureDetailText(const FailureDetail& detail);
+
 } // namespace platform

@@ -120,7 +120,10 @@ Status writeAccess(const Session& s) {
     if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
     const uid_t me = geteuid();
     if (me != 0 && s.file.st_uid != me) return status::AccessDenied;
-    if (s.hive.base().dirty()) return status::AccessDenied;
+    if (s.hive.base().dirty()) {
+        hive::noteFailure(FailureReason::PendingLogChanges, s.path);
+        return status::AccessDenied;
+    }
     return status::Success;
 }
 
@@ -280,6 +283,7 @@ Status forChange(Key key, OpenKey*& out) {
 } // namespace
 
 Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std::uint32_t samDesired, Key* result) {
+    hive::clearFailure();
     if (!result) return status::InvalidParameter;
     *result = 0;
     std::lock_guard guard(registry().mutex);
@@ -334,6 +338,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
 
 Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved, std::uint32_t* type,
                         std::uint8_t* data, std::uint32_t* dataSize) {
+    hive::clearFailure();
     if (reserved) return status::InvalidParameter;
     if (data && !dataSize) return status::InvalidParameter;
     std::lock_guard guard(registry().mutex);
@@ -371,6 +376,7 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
 
 Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t dataSize) {
+    hive::clearFailure();
     if (!data && dataSize) return status::InvalidParameter;
     std::lock_guard guard(registry().mutex);
     OpenKey* k = nullptr;
@@ -412,6 +418,7 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
 }
 
 Status RegDeleteValueA(Key key, const char* valueName) {
+    hive::clearFailure();
     std::lock_guard guard(registry().mutex);
     OpenKey* k = find(key);
     if (!k) return key != 0 && isPredefined(key) ? status::AccessDenied : status::InvalidHandle;
@@ -434,6 +441,7 @@ Status RegDeleteValueA(Key key, const char* valueName) {
 }
 
 Status RegCloseKey(Key key) {
+    hive::clearFailure();
     if (key == 0) return status::InvalidHandle;
     if (isPredefined(key)) return status::Success;
     std::lock_guard guard(registry().mutex);

@@ -41,4 +41,7 @@ Status RegDeleteValueA(Key key, const char* valueName) {
 
 Status RegCloseKey(Key key) { return ::RegCloseKey(toHkey(key)); }
 
+// The system's registry says all it knows in its status codes.
+FailureDetail LastFailureDetail() { return {}; }
+
 } // namespace platform

@@ -1,10 +1,45 @@
 // Short reasons for the status codes that the registry operations return, for a message to
 // the user. The same on every platform, so the message reads the same everywhere.
 #include <string>
+#include <string_view>
 
 #include "platform/registry.h"
 
 namespace platform {
+namespace {
+
+// A file name as text: UTF-8, with U+FFFD for each byte that is not part of a sequence.
+std::u16string pathText(std::string_view path) {
+    std::u16string out;
+    for (std::size_t i = 0; i < path.size();) {
+        const auto lead = static_cast<unsigned char>(path[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        bool valid = length != 0 && i + length <= path.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(path[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = c << 6 | (next & 0x3F);
+        }
+        static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && c >= least[length] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+        if (!valid) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        i += length;
+    }
+    return out;
+}
+
+} // namespace
 
 std::u16string StatusText(Status code) {
     switch (code) {
@@ -25,6 +60,35 @@ std::u16string StatusText(Status code) {
     }
     const std::string number = std::to_string(code);
     return u"エラー コード " + std::u16string(number.begin(), number.end());
+}
+
+std::u16string FailureDetailText(const FailureDetail& detail) {
+    const std::u16string path = u"「" + pathText(detail.path) + u"」";
+    switch (detail.reason) {
+    case FailureReason::None: return {};
+    case FailureReason::PendingLogChanges:
+        return u"このハイブには、Windows がまだファイルに書き込んでいない変更がトランザクション ログに残っています。"
+               u"このハイブの Windows を起動し、休止状態にせず完全にシャットダウンしてから、もう一度お試しください。";
+    case FailureReason::HardLinks:
+        return u"ハイブ ファイル" + path + u"には別の名前 (ハード リンク) があります。"
+               u"置き換えると内容の異なる二つのファイルに分かれてしまうため、書き込みません。"
+               u"ほかの名前を削除してから、もう一度お試しください。";
+    case FailureReason::FileNotWritable:
+        return u"このユーザーには、ハイブ ファイル" + path + u"への書き込み権限がありません。"
+               u"書き込み権限のあるユーザーで実行するか、ファイルの権限を変更してください。";
+    case FailureReason::FolderNotWritable:
+        return u"このユーザーには、ハイブのあるフォルダー" + path + u"への書き込み権限がありません。"
+               u"変更は新しいファイルとしてこのフォルダーに書き込まれるため、フォルダーへの書き込み権限が必要です。";
+    case FailureReason::OwnerNotReproducible:
+        return u"ハイブ ファイル" + path + u"の所有者またはグループを、このユーザーは新しいファイルに引き継げません。"
+               u"ファイルの所有者かつグループのメンバーであるユーザー、または管理者 (root) で実行してください。";
+    case FailureReason::ReadOnlyFileSystem:
+        return u"ハイブのあるファイル システムは読み取り専用です (" + pathText(detail.path) + u")。"
+               u"書き込み可能としてマウントし直してから、もう一度お試しください。";
+    case FailureReason::SizeLimit:
+        return u"変更を書き込むとハイブがレジストリ ファイルの上限 (2 GB) を超えるため、書き込みません。";
+    }
+    return {};
 }
 
 } // namespace platform

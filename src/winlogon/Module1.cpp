@@ -166,8 +166,12 @@ struct Shown {
     std::u16string caption, text;
 } shown;
 
+// Keeps the first failure, with what the registry said of the operation that just failed.
 void fail(SaveFailure::Step step, std::u16string_view value, Status code) {
-    if (!saveFailure) saveFailure = SaveFailure{step, std::u16string(value), code};
+    if (saveFailure) return;
+    const bool registryStep = step != SaveFailure::Step::TooLong;
+    saveFailure = SaveFailure{step, std::u16string(value), code,
+                              registryStep ? platform::LastFailureDetail() : platform::FailureDetail{}};
 }
 
 // Writes `text` and its NUL as the value's data, counted in code page 932 bytes.
@@ -352,7 +356,9 @@ std::u16string SaveFailureMessage(const SaveFailure& failure) {
     case SaveFailure::Step::Close: what = u"変更をレジストリに保存できませんでした。"; break;
     case SaveFailure::Step::TooLong: what = value + u"が長すぎるため書き込めませんでした。"; break;
     }
-    return u"設定を登録できませんでした。\n\n" + what + u"\n理由: " + platform::StatusText(failure.code) +
+    std::u16string detail = platform::FailureDetailText(failure.detail);
+    if (!detail.empty()) detail = u"\n\n" + detail;
+    return u"設定を登録できませんでした。\n\n" + what + u"\n理由: " + platform::StatusText(failure.code) + detail +
            u"\n\n入力した内容はそのまま残っています。もう一度「登録」を押すか、「キャンセル」で終了してください。";
 }
 

@@ -41,6 +41,7 @@ struct SaveFailure {
     Step step = Step::None;
     std::u16string value;  // the value's name, for Set, Delete and TooLong
     platform::Status code = platform::status::Success;
+    platform::FailureDetail detail;  // what the registry knows beyond the code
     explicit operator bool() const { return step != Step::None; }
 };
 void ResetSaveFailure();
