@@ -1,14 +1,17 @@
 // The free space of a hive's bins, as one commit sees and changes it.
 //
-// It is read from the bins as the file holds them: every free cell of a sound bin, merged with
-// the free cells right beside it into one run. A bin whose cells do not tile it exactly is
-// damaged somewhere; it offers nothing and takes nothing back. The cells a commit gives up
-// join the free space, merged in turn with their free neighbours. A new cell takes the
-// smallest run that holds it, from the run's start, and the rest of the run stays free; when
-// no run holds it, the bins grow at the end: the last bin, when it ends with free space, grows
-// by what that space lacks (so a value that outgrows the space it gave up there does not leave
-// it behind), else a bin sized for the cell is added. Runs never cross a bin's edge: two runs
-// can only touch inside one bin, since every bin begins with its header.
+// It is read from the bins as the file holds them, one bin at a time and only as far as a
+// commit needs: the bins of the cells it gives up, then bins in the order of the file until
+// one has room for a cell that fits nowhere known yet. Reading a bin finds its free cells,
+// each merged with the free cells right beside it into one run; a bin whose cells do not tile
+// it exactly is damaged somewhere, and offers nothing and takes nothing back. The cells a
+// commit gives up join the free space, merged in turn with their free neighbours. A new cell
+// takes the smallest known run that holds it, from the run's start, and the rest of the run
+// stays free. When no run of the whole file holds it, the bins grow at the end: the last bin,
+// when it ends with free space, grows by what that space lacks (so a value that outgrows the
+// space it gave up there does not leave it behind), else a bin sized for the cell is added.
+// Runs never cross a bin's edge: two runs can only touch inside one bin, since every bin
+// begins with its header.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +35,8 @@ public:
         bool operator==(const Range&) const = default;
     };
 
-    // The free space of `bins` (the hive's bins, the first at offset 0). Bins that would reach
-    // `limit` or beyond are never added, and none at or beyond it are offered.
+    // The free space of `bins` (the hive's bins, the first at offset 0, which must outlive
+    // this). No bin that would reach beyond `limit` is used or added.
     explicit FreeSpace(std::string_view bins, std::uint32_t limit = BinsLimit);
 
     // Adds the cell of `size` bytes at `offset` to the free space. False, with nothing changed,
@@ -41,8 +44,11 @@ public:
     bool release(std::uint32_t offset, std::uint32_t size);
 
     // Room for a cell of `size` bytes (a multiple of 8, at least 8): its offset. Nothing when
-    // no run holds it and a bin for it would end beyond the limit.
+    // no run holds it and the bins cannot grow for it without passing the limit.
     std::optional<std::uint32_t> allocate(std::uint32_t size);
+
+    // Reads every bin not read yet (allocate does so only when nothing read so far fits).
+    void readAll();
 
     // Where the bins end: the bins of the file and those added.
     std::uint32_t end() const { return end_; }
@@ -50,7 +56,7 @@ public:
     const std::vector<Range>& addedBins() const { return added_; }
     // The bins of the file that grew at the end, each with its new size.
     const std::vector<Range>& grownBins() const { return grown_; }
-    // The free runs, in the order of the bins.
+    // The free runs of the bins read so far, in the order of the bins.
     std::vector<Range> runs() const;
     // The runs that are not one free cell of the file as it is: each must be written as one
     // free cell (its size field) for the bins to tile again.
@@ -63,20 +69,25 @@ private:
     };
     using Runs = std::map<std::uint32_t, Run>;
 
-    void scanBin(std::string_view bin, std::uint32_t at);
+    std::uint32_t binSizeAt(std::uint32_t at) const;
+    std::optional<Range> binHolding(std::uint32_t offset) const;
+    bool readNext();
+    void read(Range bin);
     void add(std::uint32_t offset, Run run);
     void remove(Runs::iterator run);
     bool inSoundBin(std::uint32_t offset, std::uint32_t size) const;
     bool grow(std::uint32_t cellSize);
 
+    std::string_view bins_;
     Runs runs_;                                                 // by offset
     std::set<std::pair<std::uint32_t, std::uint32_t>> bySize_;  // (size, offset) of each run
-    std::map<std::uint32_t, std::uint32_t> soundBins_;          // offset -> size
+    std::map<std::uint32_t, std::uint32_t> read_;               // bins read, sound or not: offset -> size
+    std::map<std::uint32_t, std::uint32_t> soundBins_;          // those that offer their space
+    std::uint32_t next_ = 0;                                    // where reading in file order goes on
     std::vector<Range> added_;
     std::vector<Range> grown_;
     std::uint32_t end_ = 0;
     std::uint32_t limit_ = BinsLimit;
-    std::uint32_t fileEnd_ = 0; // where the bins of the file end
 };
 
 } // namespace platform::hive

@@ -80,7 +80,8 @@ TEST(FreeSpace, OffersTheFreeCellsOfSoundBinsMergedWithTheirNeighbours) {
     set32(badHeader, 8, 4000);                             // a bin size of no whole pages
     bins += badHeader;
     bins += page(16384, {40});                             // found again on the next page
-    const FreeSpace space(bins);
+    FreeSpace space(bins);
+    space.readAll();
     EXPECT_EQ(space.runs(), (Ranges{{64, 80}, {152, 24}, {4096 + 128, 3968}, {16384 + 64, 40}}));
     // Only the merged run is no free cell of the file as it is.
     EXPECT_EQ(space.changedRuns(), (Ranges{{64, 80}}));
@@ -93,6 +94,7 @@ TEST(FreeSpace, GivenUpCellsJoinTheirFreeNeighbours) {
     std::string bins = page(0, {-32, -32, 32, -32, -32});
     bins += page(4096, {32, 100});                         // a damaged bin
     FreeSpace space(bins);
+    space.readAll();
     ASSERT_EQ(space.runs(), (Ranges{{128, 32}}));
 
     struct Refused {
@@ -118,9 +120,30 @@ TEST(FreeSpace, GivenUpCellsJoinTheirFreeNeighbours) {
     EXPECT_FALSE(space.release(64, 32)) << "free already";
 }
 
+TEST(FreeSpace, ReadsOnlyTheBinsACommitNeeds) {
+    // Three bins with free space; the hive may be far larger.
+    const std::string bins = page(0, {64}) + page(4096, {128}) + page(8192, {256});
+    FreeSpace space(bins);
+    EXPECT_TRUE(space.runs().empty()) << "nothing read before it is needed";
+    // A cell given up: its own bin is read, to merge it with its neighbours.
+    EXPECT_TRUE(space.release(8192 + 32, 32));
+    EXPECT_EQ(space.runs(), (Ranges{{8192 + 32, 288}}));
+    // A cell that fits there takes it, and nothing else is read.
+    EXPECT_EQ(space.allocate(200), 8192u + 32);
+    EXPECT_EQ(space.runs(), (Ranges{{8192 + 232, 88}}));
+    // One that fits nowhere read yet: bins are read in the order of the file until one holds it.
+    EXPECT_EQ(space.allocate(128), 4096u + 64);
+    EXPECT_EQ(space.runs(), (Ranges{{64, 64}, {8192 + 232, 88}}));
+    // Only when the whole file holds no room does a bin get added.
+    EXPECT_EQ(space.allocate(96), 12288u + 32);
+    EXPECT_EQ(space.addedBins(), (Ranges{{12288, 4096}}));
+}
+
 TEST(FreeSpace, ACellTakesTheSmallestRunThatHoldsIt) {
     // Free runs: 64 at 64, 32 at 160, 64 at 224, 128 at 320.
-    FreeSpace space(page(0, {64, -32, 32, -32, 64, -32, 128}));
+    const std::string bins = page(0, {64, -32, 32, -32, 64, -32, 128});
+    FreeSpace space(bins);
+    space.readAll();
     ASSERT_EQ(space.runs(), (Ranges{{64, 64}, {160, 32}, {224, 64}, {320, 128}}));
     struct Take {
         std::uint32_t size, at;
@@ -141,7 +164,8 @@ struct NewBin {
 class FreeSpaceNewBin : public testing::TestWithParam<NewBin> {};
 
 TEST_P(FreeSpaceNewBin, IsSizedForTheCellThatFitsNowhere) {
-    FreeSpace space(page(0, {32}));
+    const std::string bins = page(0, {32});
+    FreeSpace space(bins);
     const std::uint32_t cell = GetParam().cell;
     EXPECT_EQ(space.allocate(cell), 4096u + 32);
     EXPECT_EQ(space.addedBins(), (Ranges{{4096, GetParam().bin}}));
@@ -166,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FreeSpaceNewBin,
 
 TEST(FreeSpace, TheLastBinGrowsByWhatItsFreeEndLacks) {
     // The last bin ends with 4000 free bytes: a cell of 6000 takes them and one page more.
-    FreeSpace space(page(0, {32}) + bin(4096, {-64, 4096 - 32 - 64}));
+    const std::string bins = page(0, {32}) + bin(4096, {-64, 4096 - 32 - 64});
+    FreeSpace space(bins);
     EXPECT_EQ(space.allocate(6000), 4096u + 96);
     EXPECT_EQ(space.grownBins(), (Ranges{{4096, 8192}}));
     EXPECT_TRUE(space.addedBins().empty());
@@ -176,14 +201,15 @@ TEST(FreeSpace, TheLastBinGrowsByWhatItsFreeEndLacks) {
     EXPECT_EQ(space.runs(), (Ranges{{64, 32}, {4096 + 96 + 9000, 12288 - 96 - 9000}}));
 
     // A bin added by the same commit grows the same way.
-    FreeSpace fresh(page(0, {32}));
+    const std::string one = page(0, {32});
+    FreeSpace fresh(one);
     EXPECT_EQ(fresh.allocate(40), 4096u + 32);
     EXPECT_EQ(fresh.allocate(5000), 4096u + 72);
     EXPECT_EQ(fresh.addedBins(), (Ranges{{4096, 8192}}));
     EXPECT_TRUE(fresh.grownBins().empty());
 
     // Not beyond the limit.
-    FreeSpace bounded(page(0, {32}) + bin(4096, {-64, 4096 - 32 - 64}), 8192);
+    FreeSpace bounded(bins, 8192);
     EXPECT_EQ(bounded.allocate(4008), std::nullopt);
     EXPECT_EQ(bounded.allocate(4000), 4096u + 96);
 }
@@ -202,6 +228,7 @@ TEST(FreeSpace, NoBinReachesTheLimit) {
     {
         // Bins at or beyond the limit are never offered: no cell may lie there.
         FreeSpace space(bins, 4096);
+        space.readAll();
         EXPECT_EQ(space.runs(), (Ranges{{64, 64}}));
         EXPECT_EQ(space.allocate(64), 64u);
         EXPECT_EQ(space.allocate(8), std::nullopt);
