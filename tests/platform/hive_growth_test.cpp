@@ -6,6 +6,7 @@
 // format's 2 GiB limit refuses before it writes anything.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -309,12 +310,19 @@ std::string utf16Text(const std::string& bytes) {
     return cp932::encode(text);
 }
 
-// The whole hive read through libhivex, then every value of it through the engine, which
-// must give the same type and data (text as code page 932, as the A functions give it).
-void expectReadWhole(const std::string& file) {
+// The whole hive read through libhivex, then every value of it (or every `stride`-th, for a
+// large hive) through the engine, which must give the same type and data (text as code page
+// 932, as the A functions give it).
+void expectReadWhole(const std::string& file, std::size_t stride = 1) {
     const auto values = everyValue(file);
     ASSERT_TRUE(values) << "libhivex cannot read all of " << file;
-    for (const StoredValue& v : *values) {
+    for (std::size_t i = 0; i < values->size(); i += stride) {
+        const StoredValue& v = (*values)[i];
+        // Names the A functions cannot name are left to libhivex.
+        const auto ascii = [](const std::string& name) {
+            return std::all_of(name.begin(), name.end(), [](char c) { return c > 0 && c < 0x7F; });
+        };
+        if (!ascii(v.key) || !ascii(v.value.name)) continue;
         Key key = 0;
         ASSERT_EQ(RegOpenKeyExA(LocalMachine, ("Software\\" + v.key).c_str(), 0, KeyRead, &key), status::Success) << v.key;
         std::uint32_t type = 0;
@@ -325,7 +333,8 @@ void expectReadWhole(const std::string& file) {
                   status::Success);
         data.resize(size);
         EXPECT_EQ(type, v.value.type) << v.value.name;
-        EXPECT_EQ(data, v.value.type == RegSz ? utf16Text(v.value.bytes) : v.value.bytes) << v.value.name;
+        const bool text = v.value.type == RegSz || v.value.type == RegExpandSz || v.value.type == RegMultiSz;
+        EXPECT_EQ(data, text ? utf16Text(v.value.bytes) : v.value.bytes) << v.key << "\\" << v.value.name;
         EXPECT_EQ(RegCloseKey(key), status::Success);
     }
 }
@@ -425,6 +434,80 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, Growth, testing::Values(3u, 5u),
                          [](const auto& info) { return "Format1_" + std::to_string(info.param); });
+
+// --- hives that Windows wrote ----------------------------------------------------------------
+
+struct RealHive {
+    const char* file;
+    const char* key; // below HKEY_LOCAL_MACHINE, inside the hive
+};
+
+class RealHives : public testing::TestWithParam<RealHive> {};
+
+// Real free space is scarce and scattered, and real bins come in many sizes: registers over a
+// copy of a hive that Windows wrote keep it within a bin of its size after the first, and every
+// file written is sound. A copy whose last write did not complete is made clean first (its
+// sequence numbers made equal), as Windows would leave it after replaying its logs.
+TEST_P(RealHives, RegistersOnAHiveWindowsWroteStayWithinOneBin) {
+    const std::string folder = VANTORIO_REAL_HIVES;
+    if (!std::filesystem::exists(folder + "/" + GetParam().file + ".xz"))
+        GTEST_SKIP() << "no hives of Windows in " << folder;
+    testsupport::TempDir dir;
+    const std::string file = dir.file("SOFTWARE");
+    const std::string unpack = "xz -dc '" + folder + "/" + GetParam().file + ".xz' > '" + file + "'";
+    if (std::system(unpack.c_str()) != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
+    std::string h = testsupport::fileBytes(file);
+    set32(h, 8, get32(h, 4));
+    set32(h, 508, hive::baseBlockChecksum(h.substr(0, 512)));
+    testsupport::writeFile(file, h);
+    const auto before = everyValue(file);
+    ASSERT_TRUE(before);
+    const testsupport::ScopedHive scope(file);
+
+    const std::string big = std::string(40000, 'b');
+    std::uint64_t afterFirst = 0;
+    for (unsigned round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Key key = 0;
+        ASSERT_EQ(RegOpenKeyExA(LocalMachine, GetParam().key, 0, KeyAllAccess, &key), status::Success);
+        for (const char* name : {"VantorioUser", "VantorioNotice", "VantorioCaption"}) {
+            const std::string value = text(round * 31 + static_cast<unsigned>(name[8]), name[8] == 'N' ? 1023 : 40) + '\0';
+            ASSERT_EQ(RegSetValueExA(key, name, 0, RegSz, reinterpret_cast<const std::uint8_t*>(value.data()),
+                                     static_cast<std::uint32_t>(value.size())),
+                      status::Success);
+        }
+        std::string blob = big;
+        blob[round] = 'x';
+        ASSERT_EQ(RegSetValueExA(key, "VantorioBlob", 0, RegBinary, reinterpret_cast<const std::uint8_t*>(blob.data()),
+                                 static_cast<std::uint32_t>(blob.size())),
+                  status::Success);
+        ASSERT_EQ(RegCloseKey(key), status::Success);
+        if (round == 0) afterFirst = std::filesystem::file_size(file);
+        EXPECT_LE(std::filesystem::file_size(file), afterFirst + 4096);
+        ASSERT_EQ(structureFault(testsupport::fileBytes(file)), "");
+    }
+    // Everything the hive held is still there, beside the new values, and reads whole.
+    const auto after = everyValue(file);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->size(), before->size() + 4);
+    for (std::size_t i = 0, j = 0; i < before->size() && j < after->size(); ++j) {
+        if ((*after)[j].value.name.rfind("Vantorio", 0) == 0) continue;
+        EXPECT_EQ((*after)[j].key, (*before)[i].key);
+        EXPECT_TRUE((*after)[j].value == (*before)[i].value) << (*before)[i].key << "\\" << (*before)[i].value.name;
+        ++i;
+    }
+    ASSERT_NO_FATAL_FAILURE(expectReadWhole(file, 37));
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, RealHives,
+                         testing::Values(RealHive{"NTUSER.DAT", "Software\\Environment"},
+                                         RealHive{"SYSTEM_B", "Software\\Setup"},
+                                         RealHive{"SYSTEM_WIN_10_1709", "Software\\Setup"}),
+                         [](const auto& info) {
+                             std::string name = info.param.file;
+                             std::erase(name, '.');
+                             return name;
+                         });
 
 // --- the size limit --------------------------------------------------------------------------
 
