@@ -40,7 +40,8 @@ public:
     explicit FreeSpace(std::string_view bins, std::uint32_t limit = BinsLimit);
 
     // Adds the cell of `size` bytes at `offset` to the free space. False, with nothing changed,
-    // when it does not lie inside a sound bin or overlaps space that is free already.
+    // when it does not lie inside a sound bin or overlaps space that is free already. Cells are
+    // given up before any is allocated: what allocate hands out is not kept track of.
     bool release(std::uint32_t offset, std::uint32_t size);
 
     // Room for a cell of `size` bytes (a multiple of 8, at least 8): its offset. Nothing when

@@ -131,15 +131,17 @@ public:
         return out;
     }
 
-    // Each placed cell as it is written: its size field (negative: in use), its payload, and
-    // zeros up to its size.
+    // Hands each placed cell over as it is written: its size field (negative: in use), its
+    // payload, and zeros up to its size. The payloads go with them, so that a large value is
+    // not held twice.
     template <class F>
-    void forEach(F&& f) const {
-        for (const Cell& cell : cells_) {
+    void handOver(F&& f) {
+        for (Cell& cell : cells_) {
             const std::uint32_t size = cellSize(cell.payload.size());
             std::string bytes(size, '\0');
             put32(bytes, 0, 0u - size);
             bytes.replace(4, cell.payload.size(), cell.payload);
+            std::string().swap(cell.payload);
             f(cell.offset, std::move(bytes));
         }
     }
@@ -318,7 +320,7 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     const auto placed = cells.places();
     for (const FreeSpace::Range& r : released)
         if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
-    cells.forEach(edit);
+    cells.handOver(edit);
     for (const FreeSpace::Range& run : space.changedRuns()) {
         std::string field(4, '\0');
         put32(field, 0, run.size);
