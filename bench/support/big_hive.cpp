@@ -159,7 +159,7 @@ Folder::Folder(InMemory) : keep(false) {
     else die("no temporary folder");
 }
 
-Folder::Folder(int argc, char** argv, int index) : keep(argc > index) {
+Folder::Folder(int argc, char** argv, int index) : keep(argc > index && argv[index][0] != '\0') {
     if (keep) {
         path = argv[index];
         std::filesystem::create_directories(path);

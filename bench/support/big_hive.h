@@ -43,7 +43,7 @@ void line(const char* what, double ms, const char* floorWhat, double floorMs, do
 void growthLine(const char* what, const char* fromWhat, std::uintmax_t from, std::uintmax_t to, std::uintmax_t bound,
                 double seconds);
 
-// A folder for the hive: the one given, kept, or a temporary one removed at the end.
+// A folder for the hive: the one given (not empty), kept, or a temporary one removed at the end.
 struct Folder {
     Folder(int argc, char** argv, int index);
     // A temporary folder in memory (/dev/shm) where there is one, else in /tmp: for runs of

@@ -10,7 +10,7 @@
 // The store runs against controls of the benchmark's own that only hold their values, so the
 // figures are the store's and the registry's alone.
 // Usage: vantorio_store_bench [megabytes=100] [rounds=7] [folder] [registers=1000]
-// (registers=0 leaves out the growth rows).
+// (an empty folder: a temporary one; registers=0 leaves out the growth rows).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
