@@ -19,74 +19,15 @@
 #include <unistd.h>
 
 #include "big_hive.h"
+#include "runtime/memory_controls.h"
 #include "winlogon/Module1.h"
 
 namespace {
 
-struct Enabled {
-    bool on = true;
-    bool enabled() const { return on; }
-    void setEnabled(bool value) { on = value; }
-};
-
-struct CheckBox final : runtime::CheckBox {
-    Enabled e;
-    int v = 0;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool on) override { e.setEnabled(on); }
-    int value() const override { return v; }
-    void setValue(int value) override { v = value; }
-};
-
-struct TextBox final : runtime::TextBox {
-    Enabled e;
-    std::u16string t;
-    int max = 0;
-    std::u16string password;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool on) override { e.setEnabled(on); }
-    std::u16string text() const override { return t; }
-    void setText(std::u16string_view text) override { t = text; }
-    int maxLength() const override { return max; }
-    void setMaxLength(int length) override { max = length; }
-    std::u16string passwordChar() const override { return password; }
-    void setPasswordChar(std::u16string_view c) override { password = c; }
-    void setInputFilter(InputFilter) override {}
-};
-
-struct OptionArray;
-struct OptionButton final : runtime::OptionButton {
-    OptionArray* array = nullptr;
-    std::int16_t index = 0;
-    bool on = false;
-    Enabled e;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool value) override { e.setEnabled(value); }
-    bool selected() const override { return on; }
-    void setSelected(bool value) override;
-};
-
-struct OptionArray final : runtime::OptionArray {
-    OptionButton buttons[2];
-    std::function<void(std::int16_t)> click;
-    OptionArray() {
-        for (std::int16_t i = 0; i < 2; ++i) buttons[i].array = this, buttons[i].index = i;
-    }
-    runtime::OptionButton& operator[](std::int16_t index) override { return buttons[index]; }
-    void onClick(std::function<void(std::int16_t)> handler) override { click = std::move(handler); }
-};
-
-void OptionButton::setSelected(bool value) {
-    on = value;
-    if (!value) return;
-    array->buttons[1 - index].on = false;
-    if (array->click) array->click(index);
-}
-
 struct Window {
-    OptionArray autoLogon, notice;
-    CheckBox lastLogon, shutdown;
-    TextBox user, password, caption, text;
+    runtime::memory::OptionArray autoLogon, notice;
+    runtime::memory::CheckBox lastLogon, shutdown;
+    runtime::memory::TextBox user, password, caption, text;
     winlogon::Form1Controls controls{autoLogon, lastLogon, shutdown, user, password, notice, caption, text};
     Window() { winlogon::Attach(&controls); }
     ~Window() { winlogon::Attach(nullptr); }
@@ -126,9 +67,9 @@ int main(int argc, char** argv) {
         }));
         ::unlink(copy.c_str());
         // What a user changes between two registers: the password and the notice.
-        window.password.t = u"password " + std::u16string(1, u'0' + r % 10);
-        window.notice.buttons[1].setSelected(true);
-        window.text.t = u"お知らせ " + std::u16string(1, u'0' + r % 10);
+        window.password.userEdit(u"password " + std::u16string(1, u'0' + r % 10));
+        window.notice[1].userClick();
+        window.text.userEdit(u"お知らせ " + std::u16string(1, u'0' + r % 10));
         winlogon::ResetSaveFailure();
         saves.push_back(bench::timeOnce([] {
             winlogon::SaveAutoLogonSettings();
