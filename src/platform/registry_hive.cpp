@@ -374,6 +374,28 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
     return status::Success;
 }
 
+Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
+    if (!exact) return status::InvalidParameter;
+    *exact = false;
+    std::lock_guard guard(registry().mutex);
+    const OpenKey* k = find(key);
+    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
+    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
+
+    std::uint32_t storedType = 0;
+    std::string stored;
+    if (const Status s = readValue(*k->session, k->node, nameText(valueName), storedType, stored)) return s;
+    if (!isStringType(storedType)) {
+        *exact = true;
+        return status::Success;
+    }
+    // The A form is the code page 932 form of the stored UTF-16; a lost character comes back
+    // as something else, and an odd last byte does not come back at all.
+    const std::u16string text = storedText(stored.data(), stored.size());
+    *exact = stored.size() % 2 == 0 && cp932::decode(cp932::encode(text)) == text;
+    return status::Success;
+}
+
 Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t dataSize) {
     hive::clearFailure();
