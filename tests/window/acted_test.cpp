@@ -84,10 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {NoticeOn, LogonCaptionText}},
         ActedCase{"Pasted",
                   [](Form1Run& run) {
-                      run.session.click(AutoLogonOn);
-                      run.session.paste(UserText, u"name");
+                      run.session.click(NoticeOn);
+                      run.session.paste(LogonMessageText, u"notice");
                   },
-                  {AutoLogonOn, UserText}},
+                  {NoticeOn, LogonMessageText}},
         // A character that code page 932 cannot hold is refused: the box is as it was.
         ActedCase{"RefusedEdit",
                   [](Form1Run& run) {

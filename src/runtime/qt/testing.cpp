@@ -33,6 +33,8 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "vantorio-test";
     static char* argv[] = {name, nullptr};
+    // Tests drive the window without a display unless told to use one.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     application = new QApplication(argc, argv);
     application->setQuitOnLastWindowClosed(false);
 }
