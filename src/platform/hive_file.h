@@ -44,9 +44,20 @@ Status statusOfErrno(int err);
 
 // The hive the next open works on: the file the environment variable names, or else the
 // default hive ($XDG_DATA_HOME/vantorio/SOFTWARE, ~/.local/share/vantorio/SOFTWARE). Empty
-// when there is no home to put the default hive in.
+// when there is no home to put the default hive in. A relative name is taken from the working
+// folder as it was when the name was first seen, so it names the same file afterwards.
 std::string hivePath();
 std::string defaultHivePath();
+
+// The file that `path` names, with every symbolic link on the way followed: the file that is
+// read, locked and replaced, in the folder where its replacement is made.
+Status resolveHive(const std::string& path, std::string& resolved);
+
+// Whether the hive file at `path` (a resolved path, described by `st`) can be replaced by a
+// new file: the file system writable, the file and its folder writable by this user, the
+// file's only name, and a new file in its folder able to take its owner and group. On a
+// refusal the failure's detail says which of them it is.
+Status checkReplaceable(const std::string& path, const struct stat& st);
 
 // Creates the default hive at `path` when no file is there: the folders 0700, the file 0600,
 // holding the Winlogon key with the values of a fresh workstation. The file appears whole
@@ -55,13 +66,16 @@ Status ensureDefaultHive(const std::string& path);
 
 // Opens `path` and takes the advisory lock on it, waiting a while for another holder. On
 // success `fd` holds the lock and `st` describes the locked file, which is the file the path
-// names (a lock on a file that was replaced meanwhile is dropped and taken again).
+// names (a lock on a file that was replaced meanwhile is dropped and taken again). On a file
+// system that offers no advisory locks the file is opened without one: every commit replaces
+// the file whole, so a reader still never sees a torn hive.
 Status lockHive(const std::string& path, Fd& fd, struct stat& st);
 
 // Replacing the file at `path` with a new one: beginReplace makes an empty file in the same
-// folder; finishReplace gives it the mode and owner of `like`, flushes it, locks it into
-// `lockedNew` and renames it over the original, then flushes the folder; abandonReplace
-// removes it. On failure the original is untouched and no new file remains.
+// folder; finishReplace gives it the mode and owner of `like` (where the file system keeps
+// them: one that gives every file the same owner and mode has given it those already), flushes
+// it, locks it into `lockedNew` and renames it over the original, then flushes the folder;
+// abandonReplace removes it. On failure the original is untouched and no new file remains.
 struct PendingFile {
     std::string tempPath;
     Fd fd;

@@ -54,7 +54,7 @@ constexpr std::size_t MaxValueName = 16383;
 
 // One open hive file and everything the handles on it share.
 struct Session {
-    std::string path;    // as it was named when opened
+    std::string path;    // the file itself, every link on the way followed
     Fd lock;             // the hive file, locked
     struct stat file {}; // what `lock` is
     hive::MappedHive hive;
@@ -88,9 +88,13 @@ std::u16string nameText(const char* name) { return name ? cp932::decode(name) : 
 
 // --- the hive file -------------------------------------------------------------------------
 
-// The session of the file at `path`, shared with the handles already open on it.
-Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
+// The session of the hive file that `named` leads to, shared with the handles already open
+// on it. The name is followed through its links once, here: the session reads, locks and
+// replaces that file, whatever happens to the links while it is open.
+Status sessionFor(const std::string& named, std::shared_ptr<Session>& out) {
     Registry& r = registry();
+    std::string path;
+    if (const Status s = hive::resolveHive(named, path)) return s;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return hive::statusOfErrno(errno);
     std::erase_if(r.sessions, [](const auto& w) { return w.expired(); });
@@ -111,20 +115,14 @@ Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
     return status::Success;
 }
 
-// Whether the hive may be changed and written back: the file and its folder writable by us,
-// the file ours to recreate with its owner, and its last write complete.
+// Whether the hive may be changed and written back: its last write complete, and the file
+// replaceable by this user.
 Status writeAccess(const Session& s) {
-    const auto slash = s.path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : s.path.substr(0, slash);
-    if (faccessat(AT_FDCWD, s.path.c_str(), W_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
-    const uid_t me = geteuid();
-    if (me != 0 && s.file.st_uid != me) return status::AccessDenied;
     if (s.hive.base().dirty()) {
         hive::noteFailure(FailureReason::PendingLogChanges, s.path);
         return status::AccessDenied;
     }
-    return status::Success;
+    return hive::checkReplaceable(s.path, s.file);
 }
 
 // Lets go of a file that a commit replaced. Its last reference takes its blocks and cached
