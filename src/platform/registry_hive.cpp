@@ -270,6 +270,14 @@ OpenKey* find(Key key) {
     return it == keys.end() ? nullptr : &it->second;
 }
 
+// A value of an open key as it is stored, for a query.
+Status queryStored(Key key, const char* valueName, std::uint32_t& type, std::string& data) {
+    const OpenKey* k = find(key);
+    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
+    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
+    return readValue(*k->session, k->node, nameText(valueName), type, data);
+}
+
 // The key ready for a change: write access granted at open.
 Status forChange(Key key, OpenKey*& out) {
     out = find(key);
@@ -340,13 +348,9 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
     if (reserved) return status::InvalidParameter;
     if (data && !dataSize) return status::InvalidParameter;
     std::lock_guard guard(registry().mutex);
-    const OpenKey* k = find(key);
-    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
-    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
-
     std::uint32_t storedType = 0;
     std::string stored;
-    if (const Status s = readValue(*k->session, k->node, nameText(valueName), storedType, stored)) return s;
+    if (const Status s = queryStored(key, valueName, storedType, stored)) return s;
 
     std::string_view bytes = stored;
     std::string converted;
@@ -373,16 +377,13 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
 }
 
 Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
+    hive::clearFailure();
     if (!exact) return status::InvalidParameter;
     *exact = false;
     std::lock_guard guard(registry().mutex);
-    const OpenKey* k = find(key);
-    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
-    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
-
     std::uint32_t storedType = 0;
     std::string stored;
-    if (const Status s = readValue(*k->session, k->node, nameText(valueName), storedType, stored)) return s;
+    if (const Status s = queryStored(key, valueName, storedType, stored)) return s;
     if (!isStringType(storedType)) {
         *exact = true;
         return status::Success;
