@@ -1,5 +1,7 @@
 #include "platform/hive_file.h"
 
+#include "platform/hive_reader.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -32,6 +34,9 @@ std::string nameOf(const std::string& path) {
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 thread_local FailureDetail lastFailure;
+
+// The hive the program selected for itself, ahead of the variable.
+std::string selectedHive;
 
 } // namespace
 
@@ -76,9 +81,84 @@ std::string defaultHivePath() {
     return home + "/.local/share/vantorio/SOFTWARE";
 }
 
+std::string variableHivePath() {
+    const char* named = std::getenv(HiveVariable);
+    return named ? named : "";
+}
+
+void selectHive(std::string path) { selectedHive = std::move(path); }
+
+bool hiveNamed() { return !selectedHive.empty() || !variableHivePath().empty(); }
+
 std::string hivePath() {
-    if (const char* named = std::getenv(HiveVariable); named && named[0] != '\0') return named;
+    if (!selectedHive.empty()) return selectedHive;
+    if (std::string named = variableHivePath(); !named.empty()) return named;
     return defaultHivePath();
+}
+
+HiveCheck checkHive(const std::string& path) {
+    HiveCheck check;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        check.error = errno;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            struct stat link {};
+            check.problem = HiveProblem::Missing;
+            check.danglingLink = errno == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        } else {
+            check.problem = HiveProblem::Unreadable;
+        }
+        return check;
+    }
+    // Never open anything but a regular file: a device or a pipe may act on an open.
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd || fstat(fd.get(), &st) != 0) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno;
+        return check;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    // The engine's own test of a hive, so that what passes here is what an open accepts.
+    MappedHive hive;
+    errno = 0;
+    const Status mapped = hive.map(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    if (mapped == status::BadDatabase) {
+        check.problem = HiveProblem::NotAHive;
+    } else if (mapped != status::Success) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno ? errno : EIO;
+    }
+    return check;
+}
+
+std::string describe(const HiveCheck& check) {
+    switch (check.problem) {
+    case HiveProblem::None: return {};
+    case HiveProblem::Missing:
+        if (check.danglingLink) return "does not exist (a symbolic link to a missing file)";
+        if (check.error == ENOTDIR) return "does not exist (a part of the path is not a folder)";
+        return "does not exist";
+    case HiveProblem::NotRegularFile:
+        switch (check.type) {
+        case S_IFDIR: return "is a folder, not a hive file";
+        case S_IFCHR: case S_IFBLK: return "is a device, not a hive file";
+        case S_IFIFO: return "is a pipe, not a hive file";
+        case S_IFSOCK: return "is a socket, not a hive file";
+        default: return "is not a regular file";
+        }
+    case HiveProblem::Unreadable: return std::string("cannot be read: ") + std::strerror(check.error);
+    case HiveProblem::NotAHive: return "is not a registry hive file";
+    }
+    return {};
 }
 
 Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
