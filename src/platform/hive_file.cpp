@@ -156,7 +156,7 @@ std::string describe(const HiveCheck& check) {
         default: return "is not a regular file";
         }
     case HiveProblem::Unreadable: return std::string("cannot be read: ") + std::strerror(check.error);
-    case HiveProblem::NotAHive: return "is not a registry hive file";
+    case HiveProblem::NotAHive: return "is not a registry hive file, or a damaged one";
     }
     return {};
 }

@@ -320,9 +320,9 @@ INSTANTIATE_TEST_SUITE_P(
         HiveRow{"Folder", &ProgramTest::folder, "", "is a folder, not a hive file"},
         HiveRow{"Pipe", &ProgramTest::fifo, "", "is a pipe, not a hive file"},
         HiveRow{"Device", &ProgramTest::device, "", "is a device, not a hive file"},
-        HiveRow{"Text", &ProgramTest::text, "", "is not a registry hive file"},
-        HiveRow{"Empty", &ProgramTest::empty, "", "is not a registry hive file"},
-        HiveRow{"BaseBlockOnly", &ProgramTest::baseBlockOnly, "", "is not a registry hive file"}),
+        HiveRow{"Text", &ProgramTest::text, "", "is not a registry hive file, or a damaged one"},
+        HiveRow{"Empty", &ProgramTest::empty, "", "is not a registry hive file, or a damaged one"},
+        HiveRow{"BaseBlockOnly", &ProgramTest::baseBlockOnly, "", "is not a registry hive file, or a damaged one"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A hive that only root may read, asked for by another user.
