@@ -1,7 +1,5 @@
 #include "platform/hive_file.h"
 
-#include "platform/hive_reader.h"
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +9,8 @@
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
+
+#include "platform/hive_reader.h"
 
 namespace platform::hive {
 namespace {
