@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/hive_reader.h"
+
 namespace platform::hive {
 namespace {
 
@@ -63,6 +65,17 @@ bool newFileTakesOwner(const std::string& folder, const std::string& name, const
 
 thread_local FailureDetail lastFailure;
 
+// A path made absolute against the working folder of this moment.
+std::string absoluteOf(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::string here(4096, '\0');
+    if (!getcwd(here.data(), here.size())) return path;
+    return std::string(here.c_str()) + "/" + path;
+}
+
+// The hive the program selected for itself, ahead of the variable.
+std::string selectedHive;
+
 } // namespace
 
 void noteFailure(FailureReason reason, std::string path) { lastFailure = {reason, std::move(path)}; }
@@ -106,18 +119,24 @@ std::string defaultHivePath() {
     return home + "/.local/share/vantorio/SOFTWARE";
 }
 
-std::string hivePath() {
+std::string variableHivePath() {
     const char* named = std::getenv(HiveVariable);
-    if (!named || named[0] == '\0') return defaultHivePath();
+    return named ? named : "";
+}
+
+void selectHive(std::string path) { selectedHive = path.empty() ? path : absoluteOf(path); }
+
+bool hiveNamed() { return !selectedHive.empty() || !variableHivePath().empty(); }
+
+std::string hivePath() {
+    if (!selectedHive.empty()) return selectedHive;
+    const std::string named = variableHivePath();
+    if (named.empty()) return defaultHivePath();
     // The name made absolute once, against the working folder of the moment it was first seen.
     static std::string lastNamed, lastAbsolute;
     if (named != lastNamed) {
         lastNamed = named;
-        lastAbsolute = named;
-        if (named[0] != '/') {
-            std::string here(4096, '\0');
-            if (getcwd(here.data(), here.size())) lastAbsolute = std::string(here.c_str()) + "/" + named;
-        }
+        lastAbsolute = absoluteOf(named);
     }
     return lastAbsolute;
 }
@@ -153,6 +172,71 @@ Status checkReplaceable(const std::string& path, const struct stat& st) {
     if (st.st_uid == geteuid() && (inherits || inGroup(st.st_gid))) return status::Success;
     if (newFileTakesOwner(folder, nameOf(path), st)) return status::Success;
     return refuse(FailureReason::OwnerNotReproducible, path);
+}
+
+HiveCheck checkHive(const std::string& path) {
+    HiveCheck check;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        check.error = errno;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            struct stat link {};
+            check.problem = HiveProblem::Missing;
+            check.danglingLink = errno == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        } else {
+            check.problem = HiveProblem::Unreadable;
+        }
+        return check;
+    }
+    // Never open anything but a regular file: a device or a pipe may act on an open.
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd || fstat(fd.get(), &st) != 0) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno;
+        return check;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    // The engine's own test of a hive, so that what passes here is what an open accepts.
+    MappedHive hive;
+    errno = 0;
+    const Status mapped = hive.map(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    if (mapped == status::BadDatabase) {
+        check.problem = HiveProblem::NotAHive;
+    } else if (mapped != status::Success) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno ? errno : EIO;
+    }
+    return check;
+}
+
+std::string describe(const HiveCheck& check) {
+    switch (check.problem) {
+    case HiveProblem::None: return {};
+    case HiveProblem::Missing:
+        if (check.danglingLink) return "does not exist (a symbolic link to a missing file)";
+        if (check.error == ENOTDIR) return "does not exist (a part of the path is not a folder)";
+        return "does not exist";
+    case HiveProblem::NotRegularFile:
+        switch (check.type) {
+        case S_IFDIR: return "is a folder, not a hive file";
+        case S_IFCHR: case S_IFBLK: return "is a device, not a hive file";
+        case S_IFIFO: return "is a pipe, not a hive file";
+        case S_IFSOCK: return "is a socket, not a hive file";
+        default: return "is not a regular file";
+        }
+    case HiveProblem::Unreadable: return std::string("cannot be read: ") + std::strerror(check.error);
+    case HiveProblem::NotAHive: return "is not a registry hive file, or a damaged one";
+    }
+    return {};
 }
 
 Status lockHive(const std::string& path, Fd& fd, struct stat& st) {

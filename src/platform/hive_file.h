@@ -42,12 +42,43 @@ void clearFailure();
 // The status code of a failed file operation's errno.
 Status statusOfErrno(int err);
 
-// The hive the next open works on: the file the environment variable names, or else the
-// default hive ($XDG_DATA_HOME/vantorio/SOFTWARE, ~/.local/share/vantorio/SOFTWARE). Empty
-// when there is no home to put the default hive in. A relative name is taken from the working
-// folder as it was when the name was first seen, so it names the same file afterwards.
+// The hive the next open works on: the file that the program selected for itself (from its
+// command line), else the file that the environment variable names, else the default hive
+// ($XDG_DATA_HOME/vantorio/SOFTWARE, ~/.local/share/vantorio/SOFTWARE). Empty when there is
+// no home to put the default hive in. A relative name is made absolute against the working
+// folder of the moment it was selected or first seen, so it names the same file afterwards.
 std::string hivePath();
 std::string defaultHivePath();
+// The file the variable names, or empty when it is unset or empty.
+std::string variableHivePath();
+
+// Makes `path` the hive of this process, ahead of the variable; an empty path undoes it.
+void selectHive(std::string path);
+// Whether the hive is one that was named (selected or by the variable), which is never
+// created, rather than the default hive.
+bool hiveNamed();
+
+// Why a named hive cannot be used.
+enum class HiveProblem {
+    None,
+    Missing,         // nothing at the path (or a symbolic link that leads nowhere)
+    NotRegularFile,  // a folder, a device, a pipe, ... once links are followed
+    Unreadable,      // it cannot be opened or read; `error` says why
+    NotAHive,        // its first bytes are not a sound hive: the engine would refuse it
+};
+struct HiveCheck {
+    HiveProblem problem = HiveProblem::None;
+    int error = 0;   // the errno behind Missing or Unreadable, when there was one
+    mode_t type = 0; // the file type (S_IFMT bits) behind NotRegularFile
+    bool danglingLink = false; // Missing: the path is a symbolic link to nothing
+    explicit operator bool() const { return problem != HiveProblem::None; }
+};
+// Checks the file at `path` as the engine's open will take it: followed through symbolic
+// links, a regular file that can be opened and read, whose base block, first bin and root
+// key the engine accepts. Nothing is created or changed; no lock is taken.
+HiveCheck checkHive(const std::string& path);
+// The problem in a few words (English), for a message that names the path before it.
+std::string describe(const HiveCheck& check);
 
 // The file that `path` names, with every symbolic link on the way followed: the file that is
 // read, locked and replaced, in the folder where its replacement is made.

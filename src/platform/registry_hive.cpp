@@ -306,7 +306,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         if (parts->empty() || !hive::sameName((*parts)[0], SoftwareKey)) return status::FileNotFound;
         const std::string file = hive::hivePath();
         if (file.empty()) return status::FileNotFound;
-        if (!std::getenv(hive::HiveVariable) || !*std::getenv(hive::HiveVariable))
+        if (!hive::hiveNamed())
             if (const Status s = hive::ensureDefaultHive(file)) return s;
         if (const Status s = sessionFor(file, session)) return s;
         from = session->hive.root();

@@ -151,8 +151,15 @@ TEST(NtfsVolume, RegisterChangesAHiveStoredThere) {
     EXPECT_EQ(testsupport::readValue(file, "AutoAdminLogon"), sz("AutoAdminLogon", u"1"));
     EXPECT_EQ(testsupport::readValue(file, "DefaultPassword"), sz("DefaultPassword", u"パスワード"));
     EXPECT_EQ(testsupport::readValue(file, "LegalNoticeText"), sz("LegalNoticeText", u"NTFS の上"));
+    // FUSE keeps a replaced file that is still open under a hidden name until its last close,
+    // which the commit leaves to a thread of its own: then nothing but the hive is left.
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(config)) names.push_back(e.path().filename().string());
+    for (int tries = 0; tries < 100; ++tries) {
+        names.clear();
+        for (const auto& e : fs::directory_iterator(config)) names.push_back(e.path().filename().string());
+        if (names.size() == 1) break;
+        ::usleep(50000);
+    }
     EXPECT_EQ(names, std::vector<std::string>{"SOFTWARE"});
 }
 

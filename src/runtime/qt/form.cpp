@@ -458,6 +458,11 @@ QtForm::QtForm(Program& program, const FormSpec& layout) : program_(program) {
         entries_.push_back(std::move(entry));
     }
 
+    // A label names the control beside it for assistive technology. No caption holds a
+    // mnemonic, so the label takes no shortcut and the focus order stays as it is.
+    for (const LabelSpec& pair : layout.labels)
+        if (auto* label = qobject_cast<QLabel*>(widget(pair.label, -1))) label->setBuddy(widget(pair.control, -1));
+
     // The focus order follows the tab indices; frames and labels never take the focus.
     std::vector<const Entry*> order;
     for (const Entry& entry : entries_)

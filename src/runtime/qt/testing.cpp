@@ -2,6 +2,7 @@
 // application, the clipboard for pastes, and a look at the widgets.
 #include <stdexcept>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -223,6 +224,12 @@ bool Session::windowVisible() const {
 }
 
 std::u16string Session::windowTitle() const { return fromQ(state_->window().windowTitle()); }
+
+std::u16string Session::accessibleName(const ControlId& control) const {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&state_->widget(control));
+    if (!accessible) throw std::runtime_error("the control has no accessible interface");
+    return fromQ(accessible->text(QAccessible::Name));
+}
 
 bool Session::ended() const { return state_->program->ended(); }
 int Session::status() const { return state_->program->status(); }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/win32/accessible.h"
 #include "runtime/win32/program.h"
 
 namespace runtime::win32 {
@@ -500,6 +501,9 @@ Win32Form::Win32Form(Program& program, const FormSpec& layout) : program_(progra
         entries_.push_back(std::move(entry));
         previous = row;
     }
+
+    // A label names the control beside it for assistive technology.
+    for (const LabelSpec& pair : layout.labels) NameByLabel(handle(pair.control, -1), handle(pair.label, -1));
 }
 
 Win32Form::~Win32Form() {
