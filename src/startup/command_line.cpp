@@ -135,7 +135,7 @@ std::string HelpText(std::string_view hiveNow) {
         "Exit status:\n"
         "  0  the window was closed: registered, cancelled or closed\n"
         "  1  an unexpected error was reported in the window\n"
-        "  2  a bad command line, or a named hive that cannot be used\n"
+        "  2  a bad command line, a named hive that cannot be used, or no display\n"
         "\n"
         "Example, for a Windows disk mounted at /mnt/windows:\n"
         "  vantorio /mnt/windows/Windows/System32/config/SOFTWARE\n";

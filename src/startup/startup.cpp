@@ -1,6 +1,7 @@
 #include "startup/startup.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/hive_file.h"
@@ -22,6 +23,18 @@ std::string hiveNowText() {
         return named + " (named by " + hive::HiveVariable + ")";
     const std::string fallback = hive::defaultHivePath();
     return fallback.empty() ? std::string() : fallback + " (the default hive)";
+}
+
+// Whether the toolkit has somewhere to show the window: a display in the environment, or a
+// platform or display named for it.
+bool windowCanOpen(const std::vector<std::string>& toolkitArguments) {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    for (const std::string& argument : toolkitArguments) {
+        const std::string_view option = std::string_view(argument).substr(argument.rfind("--", 0) == 0 ? 1 : 0);
+        if (option == "-platform" || option == "-display" || option.rfind("-platform=", 0) == 0) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -61,6 +74,12 @@ Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::
             return start;
         }
         hive::selectHive(named);
+    }
+    // Without a display the toolkit would abort; say what is missing instead.
+    if (!windowCanOpen(line.toolkitArguments)) {
+        std::fprintf(err, "vantorio: cannot open the window: no display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+        start.exitStatus = ExitUsage;
+        return start;
     }
     start.toolkitArguments = std::move(line.toolkitArguments);
     return start;

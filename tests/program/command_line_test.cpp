@@ -211,6 +211,15 @@ public:
     std::string device = "/dev/null";
 };
 
+// A start with nowhere to show the window says so, instead of the toolkit's abort.
+TEST_F(ProgramTest, NoDisplayIsAStartUpError) {
+    const Outcome o = run(launch({hive}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "vantorio: cannot open the window: no display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+    EXPECT_EQ(o.out, "");
+    EXPECT_FALSE(std::filesystem::exists(defaultHive));
+}
+
 TEST_F(ProgramTest, HelpSaysHowToUseItWithoutADisplay) {
     for (const char* option : {"--help", "-h"}) {
         SCOPED_TRACE(option);
