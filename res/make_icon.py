@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes vantorio.ico: the program's 32 x 32, 16-colour icon (a gold key on a blue badge),
 as one 4-bit-per-pixel BMP image with its transparency mask, so the same file serves the
-Windows resource and the Qt window icon. Run it from anywhere; it writes beside itself."""
+Windows resource and the Qt window icon; and vantorio.png, the same pixels for the desktop's
+icon theme. Run it from anywhere; it writes beside itself."""
 import os
 import struct
+import zlib
 
 # The 16 colours of the standard palette, as (R, G, B).
 PALETTE = [
@@ -88,7 +90,24 @@ def ico(px):
     return directory + entry + image
 
 
+def png(px):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    raw = bytearray()
+    for row in px:
+        raw.append(0)  # no filter
+        for c in row:
+            raw += bytes((0, 0, 0, 0)) if c is CLEAR else bytes(PALETTE[c] + (0xFF,))
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vantorio.ico")
-    with open(out, "wb") as f:
-        f.write(ico(draw()))
+    here = os.path.dirname(os.path.abspath(__file__))
+    pixels = draw()
+    with open(os.path.join(here, "vantorio.ico"), "wb") as f:
+        f.write(ico(pixels))
+    with open(os.path.join(here, "vantorio.png"), "wb") as f:
+        f.write(png(pixels))

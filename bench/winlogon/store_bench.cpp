@@ -26,74 +26,15 @@
 #include "big_hive.h"
 #include "platform/hive_file.h"
 #include "platform/hive_format.h"
+#include "runtime/memory_controls.h"
 #include "winlogon/Module1.h"
 
 namespace {
 
-struct Enabled {
-    bool on = true;
-    bool enabled() const { return on; }
-    void setEnabled(bool value) { on = value; }
-};
-
-struct CheckBox final : runtime::CheckBox {
-    Enabled e;
-    int v = 0;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool on) override { e.setEnabled(on); }
-    int value() const override { return v; }
-    void setValue(int value) override { v = value; }
-};
-
-struct TextBox final : runtime::TextBox {
-    Enabled e;
-    std::u16string t;
-    int max = 0;
-    std::u16string password;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool on) override { e.setEnabled(on); }
-    std::u16string text() const override { return t; }
-    void setText(std::u16string_view text) override { t = text; }
-    int maxLength() const override { return max; }
-    void setMaxLength(int length) override { max = length; }
-    std::u16string passwordChar() const override { return password; }
-    void setPasswordChar(std::u16string_view c) override { password = c; }
-    void setInputFilter(InputFilter) override {}
-};
-
-struct OptionArray;
-struct OptionButton final : runtime::OptionButton {
-    OptionArray* array = nullptr;
-    std::int16_t index = 0;
-    bool on = false;
-    Enabled e;
-    bool enabled() const override { return e.enabled(); }
-    void setEnabled(bool value) override { e.setEnabled(value); }
-    bool selected() const override { return on; }
-    void setSelected(bool value) override;
-};
-
-struct OptionArray final : runtime::OptionArray {
-    OptionButton buttons[2];
-    std::function<void(std::int16_t)> click;
-    OptionArray() {
-        for (std::int16_t i = 0; i < 2; ++i) buttons[i].array = this, buttons[i].index = i;
-    }
-    runtime::OptionButton& operator[](std::int16_t index) override { return buttons[index]; }
-    void onClick(std::function<void(std::int16_t)> handler) override { click = std::move(handler); }
-};
-
-void OptionButton::setSelected(bool value) {
-    on = value;
-    if (!value) return;
-    array->buttons[1 - index].on = false;
-    if (array->click) array->click(index);
-}
-
 struct Window {
-    OptionArray autoLogon, notice;
-    CheckBox lastLogon, shutdown;
-    TextBox user, password, caption, text;
+    runtime::memory::OptionArray autoLogon, notice;
+    runtime::memory::CheckBox lastLogon, shutdown;
+    runtime::memory::TextBox user, password, caption, text;
     winlogon::Form1Controls controls{autoLogon, lastLogon, shutdown, user, password, notice, caption, text};
     Window() { winlogon::Attach(&controls); }
     ~Window() { winlogon::Attach(nullptr); }
@@ -109,14 +50,20 @@ void changeEverything(Window& window, unsigned round) {
         for (std::size_t i = 0; i < length; ++i) t.push_back(static_cast<char16_t>(first + (seed + i) % 26));
         return t;
     };
-    window.autoLogon.buttons[round % 2].setSelected(true);
-    window.lastLogon.v = round / 2 % 2;
-    window.shutdown.v = round / 4 % 2;
-    window.user.t = text(round * 7 + 1, 16, u'a');
-    window.password.t = round % 5 == 4 ? u"" : text(round * 11 + 2, 16, u'A');
-    window.notice.buttons[round / 3 % 2].setSelected(true);
-    window.caption.t = text(round * 13 + 3, 60, u'ア');
-    window.text.t = text(round * 17 + 4, 511, u'あ'); // two bytes each: up to 1022
+    auto edit = [](runtime::memory::TextBox& box, const std::u16string& t) {
+        if (!box.userEdit(t)) bench::die("the window refused an edit");
+    };
+    auto tick = [](runtime::memory::CheckBox& box, int value) {
+        if (box.value() != value) box.userClick();
+    };
+    window.autoLogon[static_cast<std::int16_t>(round % 2)].userClick();
+    tick(window.lastLogon, static_cast<int>(round / 2 % 2));
+    tick(window.shutdown, static_cast<int>(round / 4 % 2));
+    edit(window.user, text(round * 7 + 1, 16, u'a'));
+    edit(window.password, round % 5 == 4 ? u"" : text(round * 11 + 2, 16, u'A'));
+    window.notice[static_cast<std::int16_t>(round / 3 % 2)].userClick();
+    edit(window.caption, text(round * 13 + 3, 60, u'ア'));
+    edit(window.text, text(round * 17 + 4, 511, u'あ')); // two bytes each: up to 1022
 }
 
 // The hive at `file` over `registers` registers: its size after the first and after the last.
@@ -172,9 +119,9 @@ int main(int argc, char** argv) {
         }));
         ::unlink(copy.c_str());
         // What a user changes between two registers: the password and the notice.
-        window.password.t = u"password " + std::u16string(1, u'0' + r % 10);
-        window.notice.buttons[1].setSelected(true);
-        window.text.t = u"お知らせ " + std::u16string(1, u'0' + r % 10);
+        window.password.userEdit(u"password " + std::u16string(1, u'0' + r % 10));
+        window.notice[1].userClick();
+        window.text.userEdit(u"お知らせ " + std::u16string(1, u'0' + r % 10));
         winlogon::ResetSaveFailure();
         saves.push_back(bench::timeOnce([] {
             winlogon::SaveAutoLogonSettings();

@@ -1,5 +1,6 @@
 #include "platform/hive_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -7,8 +8,12 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+#include "platform/hive_reader.h"
 
 namespace platform::hive {
 namespace {
@@ -31,7 +36,45 @@ std::string nameOf(const std::string& path) {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// A file system that offers no advisory locks (some network and FUSE mounts) says so thus.
+bool locksUnsupported(int err) { return err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL; }
+
+// Whether this process is in the group, as its own or as a supplementary one.
+bool inGroup(gid_t group) {
+    if (group == getegid()) return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+// Whether a new file made in `folder` ends with the owner and group of `like`: made so by the
+// file system, or given them. Tried on a file of its own, removed at once.
+bool newFileTakesOwner(const std::string& folder, const std::string& name, const struct stat& like) {
+    std::string probe = folder + "/." + name + ".probe-XXXXXX";
+    Fd fd(mkostemp(probe.data(), O_CLOEXEC));
+    if (!fd) return false;
+    struct stat made {};
+    const bool taken = fstat(fd.get(), &made) == 0 &&
+                       ((made.st_uid == like.st_uid && made.st_gid == like.st_gid) ||
+                        fchown(fd.get(), like.st_uid, like.st_gid) == 0);
+    ::unlink(probe.c_str());
+    return taken;
+}
+
 thread_local FailureDetail lastFailure;
+
+// A path made absolute against the working folder of this moment.
+std::string absoluteOf(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::string here(4096, '\0');
+    if (!getcwd(here.data(), here.size())) return path;
+    return std::string(here.c_str()) + "/" + path;
+}
+
+// The hive the program selected for itself, ahead of the variable.
+std::string selectedHive;
 
 } // namespace
 
@@ -76,9 +119,124 @@ std::string defaultHivePath() {
     return home + "/.local/share/vantorio/SOFTWARE";
 }
 
+std::string variableHivePath() {
+    const char* named = std::getenv(HiveVariable);
+    return named ? named : "";
+}
+
+void selectHive(std::string path) { selectedHive = path.empty() ? path : absoluteOf(path); }
+
+bool hiveNamed() { return !selectedHive.empty() || !variableHivePath().empty(); }
+
 std::string hivePath() {
-    if (const char* named = std::getenv(HiveVariable); named && named[0] != '\0') return named;
-    return defaultHivePath();
+    if (!selectedHive.empty()) return selectedHive;
+    const std::string named = variableHivePath();
+    if (named.empty()) return defaultHivePath();
+    // The name made absolute once, against the working folder of the moment it was first seen.
+    static std::string lastNamed, lastAbsolute;
+    if (named != lastNamed) {
+        lastNamed = named;
+        lastAbsolute = absoluteOf(named);
+    }
+    return lastAbsolute;
+}
+
+Status resolveHive(const std::string& path, std::string& resolved) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return statusOfErrno(errno);
+    resolved = real;
+    std::free(real);
+    return status::Success;
+}
+
+Status checkReplaceable(const std::string& path, const struct stat& st) {
+    const std::string folder = folderOf(path);
+    auto refuse = [](FailureReason reason, const std::string& concerned) {
+        noteFailure(reason, concerned);
+        return status::AccessDenied;
+    };
+    struct statvfs volume {};
+    if (statvfs(folder.c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+        return refuse(FailureReason::ReadOnlyFileSystem, folder);
+    if (st.st_nlink > 1) return refuse(FailureReason::HardLinks, path);
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return refuse(errno == EROFS ? FailureReason::ReadOnlyFileSystem : FailureReason::FileNotWritable, path);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return refuse(errno == EROFS ? FailureReason::ReadOnlyFileSystem : FailureReason::FolderNotWritable, folder);
+    // Root gives any file any owner. Anyone else gives a new file their own user and a group
+    // of theirs (or the folder's, in a folder that passes its group on), unless the file
+    // system decides owners itself: then a new file shows what it makes of it.
+    if (geteuid() == 0) return status::Success;
+    struct stat place {};
+    const bool inherits = stat(folder.c_str(), &place) == 0 && (place.st_mode & S_ISGID) && place.st_gid == st.st_gid;
+    if (st.st_uid == geteuid() && (inherits || inGroup(st.st_gid))) return status::Success;
+    if (newFileTakesOwner(folder, nameOf(path), st)) return status::Success;
+    return refuse(FailureReason::OwnerNotReproducible, path);
+}
+
+HiveCheck checkHive(const std::string& path) {
+    HiveCheck check;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        check.error = errno;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            struct stat link {};
+            check.problem = HiveProblem::Missing;
+            check.danglingLink = errno == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+        } else {
+            check.problem = HiveProblem::Unreadable;
+        }
+        return check;
+    }
+    // Never open anything but a regular file: a device or a pipe may act on an open.
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd || fstat(fd.get(), &st) != 0) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno;
+        return check;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        check.problem = HiveProblem::NotRegularFile;
+        check.type = st.st_mode & S_IFMT;
+        return check;
+    }
+    // The engine's own test of a hive, so that what passes here is what an open accepts.
+    MappedHive hive;
+    errno = 0;
+    const Status mapped = hive.map(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    if (mapped == status::BadDatabase) {
+        check.problem = HiveProblem::NotAHive;
+    } else if (mapped != status::Success) {
+        check.problem = HiveProblem::Unreadable;
+        check.error = errno ? errno : EIO;
+    }
+    return check;
+}
+
+std::string describe(const HiveCheck& check) {
+    switch (check.problem) {
+    case HiveProblem::None: return {};
+    case HiveProblem::Missing:
+        if (check.danglingLink) return "does not exist (a symbolic link to a missing file)";
+        if (check.error == ENOTDIR) return "does not exist (a part of the path is not a folder)";
+        return "does not exist";
+    case HiveProblem::NotRegularFile:
+        switch (check.type) {
+        case S_IFDIR: return "is a folder, not a hive file";
+        case S_IFCHR: case S_IFBLK: return "is a device, not a hive file";
+        case S_IFIFO: return "is a pipe, not a hive file";
+        case S_IFSOCK: return "is a socket, not a hive file";
+        default: return "is not a regular file";
+        }
+    case HiveProblem::Unreadable: return std::string("cannot be read: ") + std::strerror(check.error);
+    case HiveProblem::NotAHive: return "is not a registry hive file, or a damaged one";
+    }
+    return {};
 }
 
 Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
@@ -89,6 +247,7 @@ Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
         if (fstat(candidate.get(), &st) != 0) return statusOfErrno(errno);
         if (!S_ISREG(st.st_mode)) return status::BadDatabase;
         while (flock(candidate.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (locksUnsupported(errno)) break;
             if (errno != EWOULDBLOCK && errno != EINTR) return statusOfErrno(errno);
             if (std::chrono::steady_clock::now() >= deadline) return status::SharingViolation;
             std::this_thread::sleep_for(LockPoll);
@@ -135,10 +294,10 @@ Status finishReplace(const std::string& path, const struct stat& like, PendingFi
     if (!sameFile(mine, named)) return fail(EACCES);
     if ((mine.st_uid != like.st_uid || mine.st_gid != like.st_gid) && fchown(fd, like.st_uid, like.st_gid) != 0)
         return fail(errno);
-    if (fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
+    if ((mine.st_mode & 07777) != (like.st_mode & 07777) && fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
     if (fsync(fd) != 0) return fail(errno);
     // Nobody else knows the new file yet, so its lock is free.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) return fail(errno);
     if (rename(pending.tempPath.c_str(), path.c_str()) != 0) return fail(errno);
     pending.tempPath.clear();
     lockedNew = std::move(pending.fd);

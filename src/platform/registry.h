@@ -51,6 +51,14 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t reserved, st
 Status RegDeleteValueA(Key key, const char* valueName);
 Status RegCloseKey(Key key);
 
+// Whether RegQueryValueExA hands out the value's data exactly as it is stored, so that writing
+// back what it returned would store the same value. Data of other types passes unconverted and
+// is always exact. Text is stored as UTF-16 and handed out in the A form: it is exact only when
+// every character survives the conversion and back (not a "?" or a best-fit letter in place of
+// one) and no odd byte is left out. Not one of the five operations: it changes nothing that
+// they do or return. FileNotFound for an absent value, InvalidHandle as they give it.
+Status QueryValueExactA(Key key, const char* valueName, bool* exact);
+
 // The system's reason for a status code, in Japanese, for a message to the user.
 std::u16string StatusText(Status code);
 

@@ -54,7 +54,7 @@ constexpr std::size_t MaxValueName = 16383;
 
 // One open hive file and everything the handles on it share.
 struct Session {
-    std::string path;    // as it was named when opened
+    std::string path;    // the file itself, every link on the way followed
     Fd lock;             // the hive file, locked
     struct stat file {}; // what `lock` is
     hive::MappedHive hive;
@@ -88,9 +88,13 @@ std::u16string nameText(const char* name) { return name ? cp932::decode(name) : 
 
 // --- the hive file -------------------------------------------------------------------------
 
-// The session of the file at `path`, shared with the handles already open on it.
-Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
+// The session of the hive file that `named` leads to, shared with the handles already open
+// on it. The name is followed through its links once, here: the session reads, locks and
+// replaces that file, whatever happens to the links while it is open.
+Status sessionFor(const std::string& named, std::shared_ptr<Session>& out) {
     Registry& r = registry();
+    std::string path;
+    if (const Status s = hive::resolveHive(named, path)) return s;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return hive::statusOfErrno(errno);
     std::erase_if(r.sessions, [](const auto& w) { return w.expired(); });
@@ -111,20 +115,14 @@ Status sessionFor(const std::string& path, std::shared_ptr<Session>& out) {
     return status::Success;
 }
 
-// Whether the hive may be changed and written back: the file and its folder writable by us,
-// the file ours to recreate with its owner, and its last write complete.
+// Whether the hive may be changed and written back: its last write complete, and the file
+// replaceable by this user.
 Status writeAccess(const Session& s) {
-    const auto slash = s.path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : s.path.substr(0, slash);
-    if (faccessat(AT_FDCWD, s.path.c_str(), W_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return hive::statusOfErrno(errno);
-    const uid_t me = geteuid();
-    if (me != 0 && s.file.st_uid != me) return status::AccessDenied;
     if (s.hive.base().dirty()) {
         hive::noteFailure(FailureReason::PendingLogChanges, s.path);
         return status::AccessDenied;
     }
-    return status::Success;
+    return hive::checkReplaceable(s.path, s.file);
 }
 
 // Lets go of a file that a commit replaced. Its last reference takes its blocks and cached
@@ -278,6 +276,14 @@ OpenKey* find(Key key) {
     return it == keys.end() ? nullptr : &it->second;
 }
 
+// A value of an open key as it is stored, for a query.
+Status queryStored(Key key, const char* valueName, std::uint32_t& type, std::string& data) {
+    const OpenKey* k = find(key);
+    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
+    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
+    return readValue(*k->session, k->node, nameText(valueName), type, data);
+}
+
 // The key ready for a change: write access granted at open.
 Status forChange(Key key, OpenKey*& out) {
     out = find(key);
@@ -306,7 +312,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         if (parts->empty() || !hive::sameName((*parts)[0], SoftwareKey)) return status::FileNotFound;
         const std::string file = hive::hivePath();
         if (file.empty()) return status::FileNotFound;
-        if (!std::getenv(hive::HiveVariable) || !*std::getenv(hive::HiveVariable))
+        if (!hive::hiveNamed())
             if (const Status s = hive::ensureDefaultHive(file)) return s;
         if (const Status s = sessionFor(file, session)) return s;
         from = session->hive.root();
@@ -348,13 +354,9 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
     if (reserved) return status::InvalidParameter;
     if (data && !dataSize) return status::InvalidParameter;
     std::lock_guard guard(registry().mutex);
-    const OpenKey* k = find(key);
-    if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
-    if (!(k->access & KeyQueryValue)) return status::AccessDenied;
-
     std::uint32_t storedType = 0;
     std::string stored;
-    if (const Status s = readValue(*k->session, k->node, nameText(valueName), storedType, stored)) return s;
+    if (const Status s = queryStored(key, valueName, storedType, stored)) return s;
 
     std::string_view bytes = stored;
     std::string converted;
@@ -377,6 +379,25 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
         if (isStringType(storedType) && needed && bytes.back() != '\0' && needed < *dataSize) data[needed] = 0;
     }
     *dataSize = needed;
+    return status::Success;
+}
+
+Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
+    hive::clearFailure();
+    if (!exact) return status::InvalidParameter;
+    *exact = false;
+    std::lock_guard guard(registry().mutex);
+    std::uint32_t storedType = 0;
+    std::string stored;
+    if (const Status s = queryStored(key, valueName, storedType, stored)) return s;
+    if (!isStringType(storedType)) {
+        *exact = true;
+        return status::Success;
+    }
+    // The A form is the code page 932 form of the stored UTF-16; a lost character comes back
+    // as something else, and an odd last byte does not come back at all.
+    const std::u16string text = storedText(stored.data(), stored.size());
+    *exact = stored.size() % 2 == 0 && cp932::decode(cp932::encode(text)) == text;
     return status::Success;
 }
 

@@ -2,6 +2,9 @@
 // handle crosses the platform interface as a number; HKEY_LOCAL_MACHINE keeps its value.
 #include <windows.h>
 
+#include <cstring>
+#include <string>
+
 #include "platform/registry.h"
 
 namespace platform {
@@ -40,6 +43,53 @@ Status RegDeleteValueA(Key key, const char* valueName) {
 }
 
 Status RegCloseKey(Key key) { return ::RegCloseKey(toHkey(key)); }
+
+Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
+    if (!exact) return status::InvalidParameter;
+    *exact = false;
+    // The value as stored (W) and as the A function hands it out, each read whole.
+    auto read = [&](auto query, std::string& data, DWORD& type) -> LONG {
+        for (DWORD size = 256;;) {
+            data.assign(size, '\0');
+            const LONG code = query(reinterpret_cast<BYTE*>(data.data()), &size, &type);
+            if (code == ERROR_MORE_DATA) continue;
+            if (code == ERROR_SUCCESS) data.resize(size);
+            return code;
+        }
+    };
+    const std::wstring wideName = [&] {
+        const int n = MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, nullptr, 0);
+        std::wstring name(n > 0 ? n : 1, L'\0');
+        if (n > 0) MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, name.data(), n);
+        name.resize(name.size() - 1);
+        return name;
+    }();
+    std::string wide, narrow;
+    DWORD wideType = 0, narrowType = 0;
+    LONG code = read([&](BYTE* data, DWORD* size, DWORD* type) {
+        return ::RegQueryValueExW(toHkey(key), wideName.c_str(), nullptr, type, data, size);
+    }, wide, wideType);
+    if (code != ERROR_SUCCESS) return code;
+    code = read([&](BYTE* data, DWORD* size, DWORD* type) {
+        return ::RegQueryValueExA(toHkey(key), valueName, nullptr, type, data, size);
+    }, narrow, narrowType);
+    if (code != ERROR_SUCCESS) return code;
+    if (wideType != REG_SZ && wideType != REG_EXPAND_SZ && wideType != REG_MULTI_SZ) {
+        *exact = wide == narrow;
+        return ERROR_SUCCESS;
+    }
+    // What the A function handed out, turned back into UTF-16 as the system turned it out.
+    const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), nullptr, 0);
+    std::wstring back(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, narrow.data(), int(narrow.size()), back.data(), n);
+    // Trailing NULs are the text's end on either side, however the A function counted them.
+    std::wstring stored(wide.size() / sizeof(wchar_t), L'\0');
+    if (!stored.empty()) std::memcpy(stored.data(), wide.data(), stored.size() * sizeof(wchar_t));
+    while (!stored.empty() && stored.back() == L'\0') stored.pop_back();
+    while (!back.empty() && back.back() == L'\0') back.pop_back();
+    *exact = wide.size() % 2 == 0 && stored == back;
+    return ERROR_SUCCESS;
+}
 
 // The system's registry says all it knows in its status codes.
 FailureDetail LastFailureDetail() { return {}; }

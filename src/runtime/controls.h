@@ -67,6 +67,9 @@ public:
     // `current` into `proposed`; a refused edit leaves the text as it was.
     using InputFilter = std::function<bool(std::u16string_view current, std::u16string_view proposed)>;
     virtual void setInputFilter(InputFilter filter) = 0;
+    // Whether the user has edited the text (typed, deleted, pasted, undone), even when it ends
+    // as it began. Text set from code and edits that the box refused never count.
+    virtual bool userActed() const = 0;
 };
 
 class CheckBox : public Control {
@@ -74,6 +77,9 @@ public:
     // 0 clear, 1 ticked; anything else raises InvalidPropertyValue.
     virtual int value() const = 0;
     virtual void setValue(int value) = 0;
+    // Whether the user has clicked the box or toggled it from the keyboard, even back to
+    // where it was. A value set from code never counts.
+    virtual bool userActed() const = 0;
 };
 
 class OptionButton : public Control {
@@ -82,6 +88,9 @@ public:
     // Selecting clears the other option of the same array and raises the array's Click at
     // once, before this call returns, exactly as a user's click does.
     virtual void setSelected(bool on) = 0;
+    // Whether the user has clicked the option or selected it from the keyboard, even when it
+    // was selected already. A selection from code never counts.
+    virtual bool userActed() const = 0;
 };
 
 // Two option buttons under one name in one frame, with one Click event that receives the

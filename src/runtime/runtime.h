@@ -35,9 +35,17 @@ struct FontSpec {
     int charset;    // 128 Shift-JIS
 };
 
+// A label that names a control without a caption of its own (a text box) for assistive
+// technology: a screen reader reads the label's caption as the control's name.
+struct LabelSpec {
+    std::u16string_view label;
+    std::u16string_view control;
+};
+
 // A whole form: its caption, the size of its client area in twips, the form's font (which
-// every control without a font of its own uses), the font of the text boxes, its icon and
-// its controls in creation order (each frame before the controls that it holds).
+// every control without a font of its own uses), the font of the text boxes, its icon, its
+// controls in creation order (each frame before the controls that it holds) and the labels
+// that name controls.
 struct FormSpec {
     std::u16string_view caption;
     int clientWidth, clientHeight;
@@ -45,6 +53,7 @@ struct FormSpec {
     FontSpec textBoxFont;
     std::u16string_view icon;   // the name of the program's icon resource, or empty
     std::span<const ControlSpec> controls;
+    std::span<const LabelSpec> labels;
 };
 
 // A form as the program sees it: its position and outer size in twips, and its controls by

@@ -73,6 +73,8 @@ public:
     bool iconLoaded() const;
     // A pixel of the window's 32 x 32 icon as 0xAARRGGBB.
     std::uint32_t iconPixel(int x, int y) const;
+    // The name that assistive technology (a screen reader) reads for the control.
+    std::u16string accessibleName(const ControlId& control) const;
     bool windowVisible() const;
     std::u16string windowTitle() const;
 

@@ -37,6 +37,14 @@ constexpr std::array<ControlSpec, 18> Controls{{
     {u"UserLabel",             -1, ControlKind::Label,         u"AutoLogonFrame",      u"ﾕｰｻﾞ名",                             1320, 1080,  735,  255,  3},
 }};
 
+// Each text box is named by the label beside it; every other control by its own caption.
+constexpr std::array<runtime::LabelSpec, 4> Labels{{
+    {u"UserLabel", u"UserText"},
+    {u"PassWordLabel", u"PassWordText"},
+    {u"LogonCaptionLabel", u"LogonCaptionText"},
+    {u"LogonMessageLabel", u"LogonMessageText"},
+}};
+
 constexpr runtime::FormSpec Form{
     u"Vantorio",
     6615, 4695,
@@ -44,6 +52,7 @@ constexpr runtime::FormSpec Form{
     {Gothic, 12.0f, 400, ShiftJis},
     u"vantorio",
     Controls,
+    Labels,
 };
 
 } // namespace

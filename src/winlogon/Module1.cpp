@@ -111,10 +111,10 @@ private:
 };
 
 // Reads one value through the record: the bytes that the registry returned, or nothing when
-// the read failed. LastResult holds the query's result.
+// the read failed. LastResult holds the query's result, `type` the stored type.
 std::optional<std::string> query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name,
-                          std::uint32_t allowed) {
-    std::uint32_t type = platform::RegSz;
+                                 std::uint32_t allowed, std::uint32_t& type) {
+    type = platform::RegSz;
     std::uint32_t size = allowed;
     LastResult = record.pass([&](std::uint8_t* image) {
         return platform::RegQueryValueExA(key.get(), name.bytes, nullptr, &type, image, &size);
@@ -130,43 +130,49 @@ std::string_view textBytes(std::string_view stored) {
 
 std::u16string textOf(std::string_view stored) { return platform::cp932::decode(textBytes(stored)); }
 
-// Whether the window can show a stored text and write back the very same bytes.
-bool faithful(std::string_view stored) {
-    const std::string_view text = textBytes(stored);
-    const bool terminatedOnce = stored.size() <= text.size() + 1;
-    return terminatedOnce && platform::cp932::encode(platform::cp932::decode(text)) == text;
-}
-
 // A flag is on when the first character of its stored text is "1".
 bool flagOf(std::string_view stored) {
     const std::u16string text = platform::cp932::decode(stored.substr(0, 2));
     return !text.empty() && text.front() == On.front();
 }
 
-// The values that loading could not show faithfully, with the state the window showed for
-// them. Register keeps each as stored unless the user changed the control that shows it.
+// Why loading keeps a value as stored: register writes it back only once the user has acted
+// on the control that shows it. Anything else register could not write back byte for byte.
+enum class Keep {
+    No,
+    TooLong,   // longer than its read allows: shown as absent
+    NotExact,  // shown, but not as stored: another type, data behind its NUL, bytes that are
+               // no code page 932 text, or UTF-16 that the A form could not hold
+};
+
+// Whether register, writing the text that the window shows, would store the very value read.
+// LastResult holds the result of the value's query, and keeps it.
+Keep keepOf(WinlogonKeyHandle& key, const ValueName& name, const std::optional<std::string>& read,
+            std::uint32_t type) {
+    if (LastResult == status::MoreData) return Keep::TooLong;
+    if (!read) return Keep::No;
+    const std::string_view text = textBytes(*read);
+    const bool terminatedOnce = read->size() <= text.size() + 1;
+    const bool codePageText = platform::cp932::encode(platform::cp932::decode(text)) == text;
+    bool exact = false;
+    const bool asStored = platform::QueryValueExactA(key.get(), name.bytes, &exact) == status::Success && exact;
+    return type == platform::RegSz && terminatedOnce && codePageText && asStored ? Keep::No : Keep::NotExact;
+}
+
+// The values that loading kept as stored, and why. Register keeps each one until the user
+// acts on the control that shows it.
 struct Kept {
-    bool autoAdminLogon = false;
-    bool dontDisplayLastUserName = false;
-    bool shutdownWithoutLogon = false;
-    bool defaultUserName = false;
-    bool defaultPassword = false;
-    bool legalNoticeCaption = false;
-    bool legalNoticeText = false;
+    Keep autoAdminLogon = Keep::No;
+    Keep dontDisplayLastUserName = Keep::No;
+    Keep shutdownWithoutLogon = Keep::No;
+    Keep defaultUserName = Keep::No;
+    Keep defaultPassword = Keep::No;
+    Keep legalNoticeCaption = Keep::No;
+    Keep legalNoticeText = Keep::No;
 } kept;
 
-// What the window showed when loading had finished: register compares with it to tell
-// whether the user changed a control.
-struct Shown {
-    bool autoLogonOn = false;
-    int lastLogon = 0;
-    int shutdown = 0;
-    std::u16string user, password;
-    bool noticeOn = false;
-    std::u16string caption, text;
-} shown;
+bool keptUntouched(Keep keep, bool acted) { return keep != Keep::No && !acted; }
 
-// Keeps the first failure, with what the registry said of the operation that just failed.
 void fail(SaveFailure::Step step, std::u16string_view value, Status code) {
     if (saveFailure) return;
     const bool registryStep = step != SaveFailure::Step::TooLong;
@@ -217,16 +223,19 @@ void LoadAutoLogonSettings() {
     TransferRecord record;
     WinlogonKeyHandle key;
 
-    // Loads one flag; a value too long to read is kept on register unless its control changes.
-    auto flag = [&](const ValueName& name, bool& keep) {
-        const std::optional<std::string> read = query(key, record, name, AutoLogonSize);
-        keep = LastResult == status::MoreData;
-        return read && flagOf(*read);
+    auto read = [&](const ValueName& name, Keep& keep) {
+        std::uint32_t type = 0;
+        std::optional<std::string> stored = query(key, record, name, AutoLogonSize, type);
+        keep = keepOf(key, name, stored, type);
+        return stored;
     };
-    auto text = [&](const ValueName& name, bool& keep) {
-        const std::optional<std::string> read = query(key, record, name, AutoLogonSize);
-        keep = LastResult == status::MoreData || (read && !faithful(*read));
-        return read ? textOf(*read) : std::u16string();
+    auto flag = [&](const ValueName& name, Keep& keep) {
+        const std::optional<std::string> stored = read(name, keep);
+        return stored && flagOf(*stored);
+    };
+    auto text = [&](const ValueName& name, Keep& keep) {
+        const std::optional<std::string> stored = read(name, keep);
+        return stored ? textOf(*stored) : std::u16string();
     };
 
     // The option comes first, so its handler settles the enabled state before the boxes fill.
@@ -236,12 +245,6 @@ void LoadAutoLogonSettings() {
     f.UserText.setText(text(DefaultUserName, kept.defaultUserName));
     f.PassWordText.setText(text(DefaultPassword, kept.defaultPassword));
     key.close();
-
-    shown.autoLogonOn = f.AutoLogonOption[1].selected();
-    shown.lastLogon = f.LastLogonCheck.value();
-    shown.shutdown = f.ShutdownCheck.value();
-    shown.user = f.UserText.text();
-    shown.password = f.PassWordText.text();
 }
 
 void LoadLogonNotice() {
@@ -249,22 +252,19 @@ void LoadLogonNotice() {
     TransferRecord record;
     WinlogonKeyHandle key;
 
-    const std::optional<std::string> caption = query(key, record, LegalNoticeCaption, CaptionSize);
-    kept.legalNoticeCaption = LastResult == status::MoreData || (caption && !faithful(*caption));
+    std::uint32_t type = 0;
+    const std::optional<std::string> caption = query(key, record, LegalNoticeCaption, CaptionSize, type);
+    kept.legalNoticeCaption = keepOf(key, LegalNoticeCaption, caption, type);
     f.LogonCaptionText.setText(caption ? textOf(*caption) : std::u16string());
 
     // The text alone decides the option: a notice is on when its text is not empty. The
     // returned size cuts the text, so nothing an earlier read left behind can show.
-    const std::optional<std::string> text = query(key, record, LegalNoticeText, NoticeTextSize);
-    kept.legalNoticeText = LastResult == status::MoreData || (text && !faithful(*text));
+    const std::optional<std::string> text = query(key, record, LegalNoticeText, NoticeTextSize, type);
+    kept.legalNoticeText = keepOf(key, LegalNoticeText, text, type);
     const std::u16string message = text ? textOf(*text) : std::u16string();
     f.LogonMessageText.setText(message);
     f.LogonMessageOption[message.empty() ? 0 : 1].setSelected(true);
     key.close();
-
-    shown.noticeOn = f.LogonMessageOption[1].selected();
-    shown.caption = f.LogonCaptionText.text();
-    shown.text = f.LogonMessageText.text();
 }
 
 void SaveAutoLogonSettings() {
@@ -273,8 +273,11 @@ void SaveAutoLogonSettings() {
     WinlogonKeyHandle key;
     noteOpen();
 
+    // The option decides whether the last user name is written at all, so acting on it
+    // releases both flags.
+    const bool optionActed = f.AutoLogonOption[0].userActed() || f.AutoLogonOption[1].userActed();
     const bool on = f.AutoLogonOption[1].selected();
-    if (!(kept.autoAdminLogon && on == shown.autoLogonOn)) {
+    if (!keptUntouched(kept.autoAdminLogon, optionActed)) {
         if (on)
             setText(key, record, AutoAdminLogon, On);
         else
@@ -283,26 +286,22 @@ void SaveAutoLogonSettings() {
 
     // The check box is read only while automatic logon is off.
     const bool off = f.AutoLogonOption[0].selected();
-    const int lastLogon = off ? f.LastLogonCheck.value() : 0;
-    if (!(kept.dontDisplayLastUserName && (!off || lastLogon == shown.lastLogon))) {
-        if (off && lastLogon == 1)
+    if (!keptUntouched(kept.dontDisplayLastUserName, optionActed || f.LastLogonCheck.userActed())) {
+        if (off && f.LastLogonCheck.value() == 1)
             setText(key, record, DontDisplayLastUserName, On);
         else
             deleteValue(key, DontDisplayLastUserName);
     }
 
     // With automatic logon on this value is left as it is.
-    if (off) {
-        const int shutdown = f.ShutdownCheck.value();
-        if (!(kept.shutdownWithoutLogon && shutdown == shown.shutdown))
-            setText(key, record, ShutdownWithoutLogon, std::u16string(1, u'0' + shutdown));
-    }
+    if (off && !keptUntouched(kept.shutdownWithoutLogon, f.ShutdownCheck.userActed()))
+        setText(key, record, ShutdownWithoutLogon, std::u16string(1, u'0' + f.ShutdownCheck.value()));
 
     ValueText = f.UserText.text();
-    if (!(kept.defaultUserName && ValueText == shown.user)) setText(key, record, DefaultUserName, ValueText);
+    if (!keptUntouched(kept.defaultUserName, f.UserText.userActed())) setText(key, record, DefaultUserName, ValueText);
 
     ValueText = f.PassWordText.text();
-    if (!(kept.defaultPassword && ValueText == shown.password)) {
+    if (!keptUntouched(kept.defaultPassword, f.PassWordText.userActed())) {
         if (ValueText.empty())
             deleteValue(key, DefaultPassword);
         else
@@ -318,25 +317,26 @@ void SaveLogonNotice() {
     noteOpen();
 
     const bool on = f.LogonMessageOption[1].selected();
+    const bool optionActed = f.LogonMessageOption[0].userActed() || f.LogonMessageOption[1].userActed();
+    const bool captionEdited = f.LogonCaptionText.userActed();
+    const bool textEdited = f.LogonMessageText.userActed();
+    const bool offByChoice = optionActed && !on;
+
+    // A text too long to read showed the whole group as off: the group stays as stored, caption
+    // and all, until the user acts on anything in it. Any other kept caption or text stays
+    // until its box is edited or the user turns the notice off.
+    const bool groupKept = kept.legalNoticeText == Keep::TooLong && !(optionActed || captionEdited || textEdited);
+    const bool keepText = groupKept || (kept.legalNoticeText == Keep::NotExact && !(textEdited || offByChoice));
+    const bool keepCaption = groupKept || keptUntouched(kept.legalNoticeCaption, captionEdited || offByChoice);
+
     // Texts are read only while the notice is on.
-    const std::u16string caption = on ? f.LogonCaptionText.text() : std::u16string();
-    const std::u16string text = on ? f.LogonMessageText.text() : std::u16string();
-    const bool optionChanged = on != shown.noticeOn;
-    const bool captionChanged = on && caption != shown.caption;
-    const bool textChanged = on && text != shown.text;
-
-    // A notice shown as off only because its text could not be read stays as stored until
-    // the user changes something in the group; so does a caption until its box changes.
-    const bool keepText = kept.legalNoticeText && !optionChanged && !captionChanged && !textChanged;
-    const bool keepCaption = keepText || (kept.legalNoticeCaption && !optionChanged && !captionChanged);
-
     if (!keepCaption) {
-        if (on) ValueText = caption;
-        setText(key, record, LegalNoticeCaption, caption);
+        if (on) ValueText = f.LogonCaptionText.text();
+        setText(key, record, LegalNoticeCaption, on ? ValueText : std::u16string());
     }
     if (!keepText) {
-        if (on) ValueText = text;
-        setText(key, record, LegalNoticeText, text);
+        if (on) ValueText = f.LogonMessageText.text();
+        setText(key, record, LegalNoticeText, on ? ValueText : std::u16string());
     }
     closeKey(key);
 }

@@ -2,6 +2,7 @@
 // HKEY_LOCAL_MACHINE for each row, gone again afterwards. Each platform makes it its own way.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,8 @@ public:
     FreshKey& operator=(const FreshKey&) = delete;
     // The key's path under HKEY_LOCAL_MACHINE, in code page 932.
     const std::string& subKey() const;
+    // Stores a value as the system keeps it, past the A functions: text as UTF-16LE bytes.
+    void storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes);
 
 private:
     struct Impl;

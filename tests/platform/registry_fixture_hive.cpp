@@ -22,4 +22,8 @@ FreshKey::~FreshKey() = default;
 
 const std::string& FreshKey::subKey() const { return impl_->subKey; }
 
+void FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
+    testsupport::putValue(impl_->file, {name, type, bytes});
+}
+
 } // namespace registrytable

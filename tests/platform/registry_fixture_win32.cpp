@@ -38,4 +38,15 @@ FreshKey::~FreshKey() {
 
 const std::string& FreshKey::subKey() const { return impl_->subKey; }
 
+void FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, impl_->subKey.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot open " + impl_->subKey);
+    const std::wstring wide(name.begin(), name.end());
+    const LONG code = RegSetValueExW(key, wide.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                     DWORD(bytes.size()));
+    RegCloseKey(key);
+    if (code != ERROR_SUCCESS) throw std::runtime_error("cannot set " + name);
+}
+
 } // namespace registrytable

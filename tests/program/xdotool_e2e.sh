@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The built program on a real X server, driven with xdotool at its controls' positions:
-# register and cancel on the default hive, checked with hivex's own tools.
+# register and cancel on the default hive, then register on a hive named on the command line,
+# checked with hivex's own tools.
 # Usage: xdotool_e2e.sh PATH-TO-VANTORIO
 set -euo pipefail
 program=$1
@@ -26,8 +27,8 @@ export XDG_DATA_HOME="$work/data"
 hive="$XDG_DATA_HOME/vantorio/SOFTWARE"
 key='\Microsoft\Windows NT\CurrentVersion\Winlogon'
 
-start() {
-  "$program" &
+start() {  # arguments for the program
+  "$program" "$@" &
   app=$!
   win=$(xdotool search --sync --onlyvisible --name '^Vantorio$' | head -n 1)
   # Wait until the window is mapped at its place and has its full size.
@@ -49,7 +50,7 @@ finish() {
   app=
   [ "$status" -eq 0 ] || fail "the program ended with status $status"
 }
-value() { hivexget "$hive" "$key" "$1"; }
+value() { hivexget "${2:-$hive}" "$key" "$1"; }
 
 # Cancel: the default hive is created on start and left byte for byte as it was.
 start
@@ -80,4 +81,21 @@ finish
 [ "$(value LegalNoticeText)" = 'Authorised use only.' ] || fail "LegalNoticeText is wrong"
 if value DontDisplayLastUserName >/dev/null 2>&1; then fail "DontDisplayLastUserName was not deleted"; fi
 [ "$(stat -c %a "$hive")" = 600 ] || fail "the hive lost its mode 0600"
-echo "xdotool end-to-end: register and cancel passed"
+
+# A hive named on the command line, as on a mounted disk: the window edits that file and
+# leaves the default hive alone.
+named="$work/mnt/Windows/System32/config/SOFTWARE"
+mkdir -p "$(dirname "$named")"
+cp "$work/before" "$named"
+cp "$hive" "$work/default-before"
+start "$named"
+click $((120 + 240 + 90)) $((120 + 1080 + 120))      # AutoLogonOption(1)
+click $((120 + 2160 + 2000)) $((120 + 1080 + 165))   # UserText
+xdotool key --delay 20 ctrl+a BackSpace
+xdotool type --delay 20 'Operator'
+click $((5040 + 700)) $((3840 + 360))                # Ok
+finish
+[ "$(value AutoAdminLogon "$named")" = 1 ] || fail "the named hive's AutoAdminLogon is '$(value AutoAdminLogon "$named")'"
+[ "$(value DefaultUserName "$named")" = Operator ] || fail "the named hive's DefaultUserName is wrong"
+cmp -s "$hive" "$work/default-before" || fail "register on a named hive changed the default hive"
+echo "xdotool end-to-end: register and cancel passed, on the default hive and on a named one"

@@ -109,6 +109,16 @@ void makeHive(const std::string& file, const std::vector<HiveValue>& values, std
     makeHive(file, std::vector<HiveKey>{{std::string(keyPath), values}});
 }
 
+void putValue(const std::string& file, const HiveValue& value, std::string_view keyPath) {
+    Hive h(hivex_open(file.c_str(), HIVEX_OPEN_WRITE));
+    if (!h) throw std::runtime_error("hivex cannot open " + file);
+    const hive_node_h node = findKey(h.get(), keyPath);
+    if (node == 0) throw std::runtime_error("no such key in " + file);
+    const hive_set_value set = setValue(value);
+    if (hivex_node_set_value(h.get(), node, &set, 0) != 0) throw std::runtime_error("hivex cannot set the value");
+    if (hivex_commit(h.get(), nullptr, 0) != 0) throw std::runtime_error("hivex cannot write the hive");
+}
+
 std::optional<std::vector<HiveValue>> readValues(const std::string& file, std::string_view keyPath) {
     Hive h(hivex_open(file.c_str(), 0));
     if (!h) return std::nullopt;

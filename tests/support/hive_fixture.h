@@ -60,6 +60,10 @@ struct HiveKey {
 // Writes a new hive file at `file` holding these keys (and their parents).
 void makeHive(const std::string& file, const std::vector<HiveKey>& keys);
 
+// Sets one value of an existing key of the hive at `file` (replacing one of the same name),
+// through libhivex. Throws on failure.
+void putValue(const std::string& file, const HiveValue& value, std::string_view keyPath = WinlogonInHive);
+
 // One value (the name matched as hivex matches it); nothing when absent.
 std::optional<HiveValue> readValue(const std::string& file, std::string_view name,
                                    std::string_view keyPath = WinlogonInHive);

@@ -177,6 +177,45 @@ TEST(EndToEnd, RegisterWithoutChangesKeepsEveryValue) {
     });
 }
 
+// Text that another tool stored with the W functions, beyond what code page 932 holds: the A
+// functions hand it out with "?" or a best-fit letter in its place, and an untouched register
+// leaves it exactly as stored.
+TEST(EndToEnd, TextBeyondCodePage932SurvivesAnUntouchedRegister) {
+    store(Seed);
+    const std::wstring user = L"Jos\u00E9", notice = L"na\u00EFve caf\u00E9";
+    auto setWide = [](const wchar_t* name, const std::wstring& text) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 0,
+                                KEY_SET_VALUE, &key), 0);
+        ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 DWORD((text.size() + 1) * sizeof(wchar_t))), 0);
+        RegCloseKey(key);
+    };
+    auto getWide = [](const wchar_t* name) {
+        HKEY key = nullptr;
+        std::wstring text(256, L'\0');
+        DWORD size = DWORD(text.size() * sizeof(wchar_t)), type = 0;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 0,
+                          KEY_READ, &key) != 0)
+            return std::wstring(L"(no key)");
+        const LONG code = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+        RegCloseKey(key);
+        if (code != 0) return std::wstring(L"(absent)");
+        text.resize(size / sizeof(wchar_t));
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        return text;
+    };
+    setWide(L"DefaultUserName", user);
+    setWide(L"LegalNoticeText", notice);
+    Program program;
+    ASSERT_NE(program.window(), nullptr) << "the window did not come up";
+    program.click(L"登録");
+    EXPECT_EQ(program.exitStatus(), std::optional<DWORD>(0));
+    EXPECT_TRUE(getWide(L"DefaultUserName") == user);
+    EXPECT_TRUE(getWide(L"LegalNoticeText") == notice);
+    EXPECT_EQ(stored("DefaultPassword"), std::optional("pw\0"s));
+}
+
 TEST(EndToEnd, CancelAndCloseWriteNothing) {
     for (bool viaCancel : {true, false}) {
         SCOPED_TRACE(viaCancel ? "cancel" : "close");

@@ -178,12 +178,19 @@ private:
 
 class CheckBoxControl : public WidgetControl<CheckBox, QCheckBox> {
 public:
-    using WidgetControl::WidgetControl;
+    explicit CheckBoxControl(QCheckBox* check) : WidgetControl(check) {
+        // A click or the space bar: never a value set from code.
+        QObject::connect(check, &QCheckBox::clicked, check, [this] { acted_ = true; });
+    }
     int value() const override { return get().isChecked() ? 1 : 0; }
     void setValue(int value) override {
         if (value != 0 && value != 1) raise(error::InvalidPropertyValue);
         get().setChecked(value == 1);
     }
+    bool userActed() const override { return acted_; }
+
+private:
+    bool acted_ = false;
 };
 
 class CommandButtonControl : public WidgetControl<CommandButton, QPushButton> {
@@ -207,11 +214,14 @@ public:
         : WidgetControl(button), array_(array), index_(index) {}
     bool selected() const override { return get().isChecked(); }
     void setSelected(bool on) override;
+    bool userActed() const override { return acted_; }
+    void noteUserAction() { acted_ = true; }
     QRadioButton& button() const { return get(); }
 
 private:
     OptionArrayControl& array_;
     std::int16_t index_;
+    bool acted_ = false;
 };
 
 class OptionArrayControl : public OptionArray {
@@ -228,7 +238,8 @@ public:
     void add(std::int16_t index, OptionControl* member, QRadioButton* button) {
         members_[index] = member;
         // A click or a keyboard selection by the user: the procedure runs inside the boundary.
-        QObject::connect(button, &QRadioButton::clicked, button, [this, index] {
+        QObject::connect(button, &QRadioButton::clicked, button, [this, index, member] {
+            member->noteUserAction();
             program_.dispatch([this, index] { raiseClick(index); });
         });
     }
@@ -323,6 +334,7 @@ public:
         QCoreApplication::sendEvent(&edit, &styleChange);
     }
     void setInputFilter(InputFilter filter) override { filter_ = std::move(filter); }
+    bool userActed() const override { return acted_; }
 
     // Whether the user's edit from the text held to `proposed` stands.
     bool allows(const QString& proposed) const {
@@ -337,6 +349,7 @@ public:
 private:
     void changed(const QString& text) {
         if (fromCode_ || allows(text)) {
+            if (!fromCode_) acted_ = true;
             accepted_ = text;
             return;
         }
@@ -353,6 +366,7 @@ private:
     InputFilter filter_;
     QString accepted_;
     bool fromCode_ = false;
+    bool acted_ = false;
 };
 
 QValidator::State EditValidator::validate(QString& input, int&) const {
@@ -443,6 +457,11 @@ QtForm::QtForm(Program& program, const FormSpec& layout) : program_(program) {
                                   toPixels(row.height));
         entries_.push_back(std::move(entry));
     }
+
+    // A label names the control beside it for assistive technology. No caption holds a
+    // mnemonic, so the label takes no shortcut and the focus order stays as it is.
+    for (const LabelSpec& pair : layout.labels)
+        if (auto* label = qobject_cast<QLabel*>(widget(pair.label, -1))) label->setBuddy(widget(pair.control, -1));
 
     // The focus order follows the tab indices; frames and labels never take the focus.
     std::vector<const Entry*> order;

@@ -2,6 +2,7 @@
 // application, the clipboard for pastes, and a look at the widgets.
 #include <stdexcept>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -33,6 +34,8 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "vantorio-test";
     static char* argv[] = {name, nullptr};
+    // Tests drive the window without a display unless told to use one.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     application = new QApplication(argc, argv);
     application->setQuitOnLastWindowClosed(false);
 }
@@ -221,6 +224,12 @@ bool Session::windowVisible() const {
 }
 
 std::u16string Session::windowTitle() const { return fromQ(state_->window().windowTitle()); }
+
+std::u16string Session::accessibleName(const ControlId& control) const {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&state_->widget(control));
+    if (!accessible) throw std::runtime_error("the control has no accessible interface");
+    return fromQ(accessible->text(QAccessible::Name));
+}
 
 bool Session::ended() const { return state_->program->ended(); }
 int Session::status() const { return state_->program->status(); }

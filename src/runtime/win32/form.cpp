@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/win32/accessible.h"
 #include "runtime/win32/program.h"
 
 namespace runtime::win32 {
@@ -137,6 +138,12 @@ public:
         if (value != 0 && value != 1) raise(error::InvalidPropertyValue);
         SendMessageW(get(), BM_SETCHECK, value == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+    bool userActed() const override { return acted_; }
+    // The box told its parent it was clicked (BM_SETCHECK from code tells nothing).
+    void clicked() { acted_ = true; }
+
+private:
+    bool acted_ = false;
 };
 
 class CommandButtonControl : public WindowControl<CommandButton> {
@@ -160,12 +167,16 @@ public:
         : WindowControl(button), array_(array), index_(index) {}
     bool selected() const override { return SendMessageW(get(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     void setSelected(bool on) override;
+    bool userActed() const override { return acted_; }
     OptionArrayControl& array() const { return array_; }
     std::int16_t index() const { return index_; }
+    // The user clicked the option or selected it from the keyboard.
+    void clicked();
 
 private:
     OptionArrayControl& array_;
     std::int16_t index_;
+    bool acted_ = false;
 };
 
 class OptionArrayControl : public OptionArray {
@@ -201,6 +212,11 @@ private:
     std::map<std::int16_t, OptionControl*> members_;
     std::function<void(std::int16_t)> handler_;
 };
+
+void OptionControl::clicked() {
+    acted_ = true;
+    array_.clicked(index_);
+}
 
 void OptionControl::setSelected(bool on) {
     HWND button = get();
@@ -261,6 +277,7 @@ public:
         InvalidateRect(edit, nullptr, TRUE);
     }
     void setInputFilter(InputFilter filter) override { filter_ = std::move(filter); }
+    bool userActed() const override { return acted_; }
 
     // The control told its parent that its text changed.
     void noteChange() {
@@ -344,6 +361,7 @@ private:
         if (now == accepted_) return;
         if (allows(now)) {
             accepted_ = now;
+            acted_ = true;
             applyLimit();
             return;
         }
@@ -362,6 +380,7 @@ private:
     std::u16string accepted_;
     bool fromCode_ = false;
     bool changed_ = false;
+    bool acted_ = false;
     int depth_ = 0;
     DWORD selStart_ = 0, selEnd_ = 0;
 };
@@ -378,6 +397,7 @@ struct Win32Form::Entry {
     TextBoxControl* textBox = nullptr;
     CommandButtonControl* button = nullptr;
     OptionControl* option = nullptr;
+    CheckBoxControl* check = nullptr;
 };
 
 namespace {
@@ -455,7 +475,12 @@ Win32Form::Win32Form(Program& program, const FormSpec& layout) : program_(progra
             entry->control = std::move(box);
             break;
         }
-        case ControlKind::CheckBox: entry->control = std::make_unique<CheckBoxControl>(control); break;
+        case ControlKind::CheckBox: {
+            auto check = std::make_unique<CheckBoxControl>(control);
+            entry->check = check.get();
+            entry->control = std::move(check);
+            break;
+        }
         case ControlKind::OptionButton: {
             auto& array = arrays_[std::u16string(row->name)];
             if (!array) array = std::make_unique<OptionArrayControl>(program);
@@ -476,6 +501,9 @@ Win32Form::Win32Form(Program& program, const FormSpec& layout) : program_(progra
         entries_.push_back(std::move(entry));
         previous = row;
     }
+
+    // A label names the control beside it for assistive technology.
+    for (const LabelSpec& pair : layout.labels) NameByLabel(handle(pair.control, -1), handle(pair.label, -1));
 }
 
 Win32Form::~Win32Form() {
@@ -586,7 +614,8 @@ LRESULT Win32Form::message(UINT msg, WPARAM wParam, LPARAM lParam) {
         Entry* from = entry(reinterpret_cast<HWND>(lParam));
         if (!from) return 0;
         if (code == BN_CLICKED && from->button) from->button->clicked();
-        else if (code == BN_CLICKED && from->option) static_cast<OptionArrayControl&>(from->option->array()).clicked(from->option->index());
+        else if (code == BN_CLICKED && from->option) from->option->clicked();
+        else if (code == BN_CLICKED && from->check) from->check->clicked();
         else if (code == EN_CHANGE && from->textBox) from->textBox->noteChange();
         return 0;
     }

@@ -1,6 +1,8 @@
 // The input seam on Win32: key, character and mouse messages posted to the controls and
 // taken through the program's own loop (the dialog manager, TranslateMessage and the
 // controls' window procedures), the clipboard for pastes, and a look at the windows.
+#include <oleacc.h>
+
 #include <stdexcept>
 
 #include "runtime/testing.h"
@@ -357,6 +359,29 @@ std::uint32_t Session::iconPixel(int x, int y) const {
     // A set mask bit is a transparent pixel.
     const bool transparent = (image.mask[at] & 0xFFFFFF) != 0;
     return (transparent ? 0u : 0xFF000000u) | (image.colour[at] & 0xFFFFFF);
+}
+
+std::u16string Session::accessibleName(const ControlId& control) const {
+    HWND window = state_->program->ended() ? nullptr : state_->program->form().handle(control.name, control.index);
+    if (!window) throw std::invalid_argument("no such control");
+    // As a screen reader asks: the control's object through the system, then its name.
+    static thread_local const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    (void)com;
+    IAccessible* accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&accessible))) || !accessible)
+        throw std::runtime_error("the control has no accessible object");
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT got = accessible->get_accName(self, &name);
+    accessible->Release();
+    if (FAILED(got)) throw std::runtime_error("the control's name cannot be read");
+    std::u16string text = name ? win32::u16(std::wstring_view(name, SysStringLen(name))) : std::u16string();
+    SysFreeString(name);
+    return text;
 }
 
 bool Session::windowVisible() const {

@@ -1,0 +1,151 @@
+#include "startup/command_line.h"
+
+#include <array>
+
+namespace startup {
+
+namespace {
+
+// The options that the toolkit reads from the command line itself (the application, the
+// widgets and the X11 platform), each written with one dash or two.
+struct ToolkitOption {
+    std::string_view name;
+    bool takesValue;   // the next argument is its value
+    bool joinedValue;  // also written as -name=value
+};
+constexpr std::array<ToolkitOption, 21> ToolkitOptions{{
+    {"platform", true, false},
+    {"platformpluginpath", true, false},
+    {"platformtheme", true, false},
+    {"plugin", true, false},
+    {"qwindowgeometry", true, false},
+    {"qwindowicon", true, false},
+    {"qwindowtitle", true, false},
+    {"geometry", true, false},
+    {"icon", true, false},
+    {"title", true, false},
+    {"session", true, false},
+    {"reverse", false, false},
+    {"testability", false, false},
+    {"style", true, true},
+    {"stylesheet", true, true},
+    {"widgetcount", false, false},
+    {"display", true, false},
+    {"name", true, false},
+    {"visual", true, false},
+    {"nograb", false, false},
+    {"dograb", false, false},
+}};
+
+const ToolkitOption* toolkitOption(std::string_view name, bool& joined) {
+    for (const ToolkitOption& option : ToolkitOptions) {
+        if (name == option.name) {
+            joined = false;
+            return &option;
+        }
+        if (option.joinedValue && name.size() > option.name.size() && name.starts_with(option.name) &&
+            name[option.name.size()] == '=') {
+            joined = true;
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+CommandLine usageError(CommandLine line, std::string error) {
+    line.action = CommandLine::Action::UsageError;
+    line.error = std::move(error);
+    return line;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
+    CommandLine line;
+    line.toolkitArguments.emplace_back(arguments.empty() ? std::string_view("vantorio") : arguments[0]);
+    std::vector<std::string_view> operands;
+    bool optionsEnd = false;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string_view arg = arguments[i];
+        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+        } else if (arg == "-h" || arg == "--help") {
+            line.action = CommandLine::Action::Help;
+            return line;
+        } else if (arg == "--version") {
+            line.action = CommandLine::Action::Version;
+            return line;
+        } else {
+            const std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);
+            bool joined = false;
+            const ToolkitOption* option = toolkitOption(name, joined);
+            if (!option) return usageError(std::move(line), "unknown option '" + std::string(arg) + "'");
+            line.toolkitArguments.emplace_back(arg);
+            if (option->takesValue && !joined) {
+                if (i + 1 >= arguments.size())
+                    return usageError(std::move(line), "option '" + std::string(arg) + "' needs a value");
+                line.toolkitArguments.emplace_back(arguments[++i]);
+            }
+        }
+    }
+    if (operands.size() > 1)
+        return usageError(std::move(line), "one hive at most, not also '" + std::string(operands[1]) + "'");
+    if (!operands.empty()) line.hive = std::string(operands[0]);
+    return line;
+}
+
+std::string UsageText() {
+    return "Usage: vantorio [OPTION]... [HIVE]\n"
+           "Try 'vantorio --help' for more information.\n";
+}
+
+std::string HelpText(std::string_view hiveNow) {
+    std::string text =
+        "Usage: vantorio [OPTION]... [HIVE]\n"
+        "Show and change the logon settings of a Windows installation, offline: automatic\n"
+        "logon with its user name and password, hiding the last user name, shutdown from the\n"
+        "logon screen and the notice shown before logon. They are the values of the key\n"
+        "Microsoft\\Windows NT\\CurrentVersion\\Winlogon in HIVE, the SOFTWARE registry hive of\n"
+        "that installation (Windows\\System32\\config\\SOFTWARE on its disk).\n"
+        "\n"
+        "Which hive: HIVE when it is given; else the file that VANTORIO_SOFTWARE_HIVE names;\n"
+        "else the program's own default hive, $XDG_DATA_HOME/vantorio/SOFTWARE\n"
+        "(~/.local/share/vantorio/SOFTWARE when XDG_DATA_HOME is unset), created on first use\n"
+        "with the settings of a fresh workstation. A named hive must exist and is never\n"
+        "created; it is followed through symbolic links.\n";
+    text += "Without HIVE, this start would use:\n  ";
+    text += hiveNow.empty() ? std::string_view("no hive: neither HOME nor XDG_DATA_HOME is set") : hiveNow;
+    text +=
+        "\n"
+        "\n"
+        "Options:\n"
+        "  -h, --help     show this help and exit\n"
+        "      --version  show the name and version and exit\n"
+        "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are\n"
+        "passed on to it.\n"
+        "\n"
+        "Environment:\n"
+        "  VANTORIO_SOFTWARE_HIVE  the hive to use when no HIVE is given\n"
+        "  XDG_DATA_HOME           where the default hive lives (vantorio/SOFTWARE in it)\n"
+        "\n"
+        "Exit status:\n"
+        "  0  the window was closed: registered, cancelled or closed\n"
+        "  1  an unexpected error was reported in the window\n"
+        "  2  a bad command line, a named hive that cannot be used, or no display\n"
+        "\n"
+        "Example, for a Windows disk mounted at /mnt/windows:\n"
+        "  vantorio /mnt/windows/Windows/System32/config/SOFTWARE\n";
+    return text;
+}
+
+std::string VersionText() {
+    return "vantorio " VANTORIO_VERSION "\n"
+           "Copyright (c) 2026 The Vantorio developers.\n"
+           "Licensed under the MIT licence: free to use, change and share, without warranty.\n";
+}
+
+} // namespace startup

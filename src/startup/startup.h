@@ -1,0 +1,26 @@
+// What the program does on POSIX systems before its window: reads the command line and the
+// environment, answers --help, --version and a bad command line, checks a hive that the
+// command line or the environment names and makes it the hive of the process.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace startup {
+
+struct Start {
+    // Set when the program ends here, without a window, with this status.
+    std::optional<int> exitStatus;
+    // The arguments for the toolkit: the program's name and the toolkit's own options.
+    std::vector<std::string> toolkitArguments;
+};
+
+// Help and the version go to `out`; a usage error or an unusable hive is reported on `err`
+// (one line, then the synopsis for a usage error).
+Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err);
+
+} // namespace startup

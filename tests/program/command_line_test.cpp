@@ -1,0 +1,405 @@
+// The command line: how it is read (a table of argument lists), and the built program started
+// as a user starts it, with its exit status, its standard output and its standard error for
+// every case: help, the version, bad command lines, unusable hives, and the toolkit's own
+// options on a window that opens (offscreen) and leaves as soon as it is shown.
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hive_fixture.h"
+#include "startup/command_line.h"
+
+namespace {
+
+using startup::CommandLine;
+using Action = CommandLine::Action;
+using testsupport::TempDir;
+
+// ---- reading the command line ----------------------------------------------------------
+
+struct ParseRow {
+    const char* name;
+    std::vector<std::string_view> arguments;  // after the program's name
+    Action action;
+    std::optional<std::string> hive;
+    std::vector<std::string> toolkit;         // after the program's name
+    std::string error;
+};
+
+void PrintTo(const ParseRow& row, std::ostream* os) { *os << row.name; }
+
+class ParseCommandLine : public ::testing::TestWithParam<ParseRow> {};
+
+TEST_P(ParseCommandLine, Row) {
+    const ParseRow& row = GetParam();
+    std::vector<std::string_view> arguments{"/usr/bin/vantorio"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    const CommandLine line = startup::ParseCommandLine(arguments);
+    EXPECT_EQ(line.action, row.action);
+    EXPECT_EQ(line.error, row.error);
+    if (row.action != Action::Run) return;
+    EXPECT_EQ(line.hive, row.hive);
+    std::vector<std::string> toolkit{"/usr/bin/vantorio"};
+    toolkit.insert(toolkit.end(), row.toolkit.begin(), row.toolkit.end());
+    EXPECT_EQ(line.toolkitArguments, toolkit);
+}
+
+const ParseRow ParseRows[] = {
+    {"Nothing", {}, Action::Run, std::nullopt, {}, ""},
+    {"AHive", {"/mnt/w/SOFTWARE"}, Action::Run, "/mnt/w/SOFTWARE", {}, ""},
+    {"Help", {"--help"}, Action::Help, std::nullopt, {}, ""},
+    {"ShortHelp", {"-h"}, Action::Help, std::nullopt, {}, ""},
+    {"Version", {"--version"}, Action::Version, std::nullopt, {}, ""},
+    {"HelpBeforeABadOption", {"--help", "--bogus"}, Action::Help, std::nullopt, {}, ""},
+    {"BadOptionBeforeHelp", {"--bogus", "--help"}, Action::UsageError, std::nullopt, {}, "unknown option '--bogus'"},
+    {"HelpWithTwoOperands", {"a", "b", "--help"}, Action::Help, std::nullopt, {}, ""},
+    {"UnknownShortOption", {"-x"}, Action::UsageError, std::nullopt, {}, "unknown option '-x'"},
+    {"UnknownLongOption", {"--hive=/x"}, Action::UsageError, std::nullopt, {}, "unknown option '--hive=/x'"},
+    {"TwoHives", {"a", "b"}, Action::UsageError, std::nullopt, {}, "one hive at most, not also 'b'"},
+    {"ToolkitOptionWithItsValue", {"-platform", "offscreen", "/h"}, Action::Run, "/h", {"-platform", "offscreen"}, ""},
+    {"ToolkitOptionWithTwoDashes", {"--platform", "offscreen"}, Action::Run, std::nullopt, {"--platform", "offscreen"}, ""},
+    {"ToolkitValueLooksLikeAHive", {"-display", ":1"}, Action::Run, std::nullopt, {"-display", ":1"}, ""},
+    {"JoinedStyle", {"-style=fusion", "/h"}, Action::Run, "/h", {"-style=fusion"}, ""},
+    {"ToolkitFlags", {"-reverse", "/h", "-nograb"}, Action::Run, "/h", {"-reverse", "-nograb"}, ""},
+    {"ToolkitValueIsTaken", {"-title", "--help"}, Action::Run, std::nullopt, {"-title", "--help"}, ""},
+    {"ToolkitOptionWithoutItsValue", {"/h", "-platform"}, Action::UsageError, std::nullopt, {}, "option '-platform' needs a value"},
+    {"JoinedValueOnlyWhereTaken", {"-platform=offscreen"}, Action::UsageError, std::nullopt, {}, "unknown option '-platform=offscreen'"},
+    {"DashDashEndsOptions", {"--", "-odd-name"}, Action::Run, "-odd-name", {}, ""},
+    {"DashDashThenHelpIsAHive", {"--", "--help"}, Action::Run, "--help", {}, ""},
+    {"LoneDashIsAHive", {"-"}, Action::Run, "-", {}, ""},
+    {"EmptyHive", {""}, Action::Run, "", {}, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Startup, ParseCommandLine, ::testing::ValuesIn(ParseRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the built program ----------------------------------------------------------------
+
+struct Outcome {
+    int status = -1;  // the exit status, or 128 + the signal
+    std::string out, err;
+};
+
+struct Launch {
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> environment;  // on top of a bare one, without a display
+    bool unprivileged = false;                        // as user and group 65534 when run as root
+    bool stdoutFull = false;                          // standard output is /dev/full
+};
+
+// Exit status of a child that could not start the program as the unprivileged user.
+constexpr int CannotExec = 127;
+
+Outcome run(const Launch& launch) {
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+    for (const auto& [name, value] : launch.environment) env.push_back(name + "=" + value);
+    std::vector<char*> envp, argv{const_cast<char*>(VANTORIO_PROGRAM)};
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = launch.arguments;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (launch.stdoutFull) {
+            const int full = open("/dev/full", O_WRONLY);
+            dup2(full, 1);
+        } else {
+            dup2(out[1], 1);
+        }
+        dup2(err[1], 2);
+        if (launch.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(CannotExec);
+        execve(VANTORIO_PROGRAM, argv.data(), envp.data());
+        _exit(CannotExec);
+    }
+    close(out[1]);
+    close(err[1]);
+    Outcome outcome;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&outcome.out, &outcome.err};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, 60000) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, std::size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const pollfd& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    if (open > 0) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+const std::string Synopsis = "Usage: vantorio [OPTION]... [HIVE]\nTry 'vantorio --help' for more information.\n";
+
+// A folder with a valid hive, a place for the default hive, and files of every wrong kind.
+class ProgramTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        testsupport::makeHive(hive, {testsupport::textValue("DefaultUserName", u"Operator")});
+        testsupport::writeFile(text, "not a hive\n");
+        testsupport::writeFile(empty, "");
+        testsupport::writeFile(baseBlockOnly, testsupport::fileBytes(hive).substr(0, 4096));
+        std::filesystem::create_directory(folder);
+        std::filesystem::create_symlink(hive, link);
+        std::filesystem::create_symlink(dir.file("gone"), dangling);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    }
+
+    // Without a display and with a data folder of the test's own; nothing names a hive.
+    Launch launch(std::vector<std::string> arguments) {
+        return {std::move(arguments), {{"HOME", dir.path()}, {"XDG_DATA_HOME", data}}, false, false};
+    }
+    // The same, with the toolkit offscreen and the program leaving once its window is shown.
+    Launch windowLaunch(std::vector<std::string> arguments) {
+        Launch l = launch(std::move(arguments));
+        l.environment["VANTORIO_BENCH_EXIT_ON_SHOW"] = "1";
+        l.environment["XDG_RUNTIME_DIR"] = runtimeDir;
+        return l;
+    }
+    static void expectShown(const Outcome& o) {
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.rfind("mapped ", 0), 0u) << o.out;
+    }
+
+    TempDir dir;
+    std::string data = dir.file("data");
+    std::string defaultHive = data + "/vantorio/SOFTWARE";
+    std::string runtimeDir = [this] {
+        const std::string d = dir.file("runtime");
+        std::filesystem::create_directory(d);
+        std::filesystem::permissions(d, std::filesystem::perms::owner_all);
+        return d;
+    }();
+    std::string hive = dir.file("SOFTWARE");
+    std::string text = dir.file("notes.txt");
+    std::string empty = dir.file("empty");
+    std::string baseBlockOnly = dir.file("truncated");
+    std::string folder = dir.file("folder");
+    std::string link = dir.file("link");
+    std::string dangling = dir.file("dangling");
+    std::string fifo = dir.file("fifo");
+    std::string device = "/dev/null";
+};
+
+// A start with nowhere to show the window says so, instead of the toolkit's abort.
+TEST_F(ProgramTest, NoDisplayIsAStartUpError) {
+    const Outcome o = run(launch({hive}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "vantorio: cannot open the window: no display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+    EXPECT_EQ(o.out, "");
+    EXPECT_FALSE(std::filesystem::exists(defaultHive));
+}
+
+TEST_F(ProgramTest, HelpSaysHowToUseItWithoutADisplay) {
+    for (const char* option : {"--help", "-h"}) {
+        SCOPED_TRACE(option);
+        const Outcome o = run(launch({option}));
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(o.out.rfind("Usage: vantorio [OPTION]... [HIVE]\n", 0), 0u);
+        const std::vector<std::string> parts = {
+            "Winlogon", "VANTORIO_SOFTWARE_HIVE", "Exit status:", "  2  a bad command line",
+            "Without HIVE, this start would use:\n  " + defaultHive + " (the default hive)\n"};
+        for (const std::string& part : parts)
+            EXPECT_NE(o.out.find(part), std::string::npos) << part;
+    }
+    // Asking for help creates nothing.
+    EXPECT_FALSE(std::filesystem::exists(data));
+}
+
+TEST_F(ProgramTest, HelpNamesTheHiveThatTheVariableChooses) {
+    Launch l = launch({"--help"});
+    l.environment["VANTORIO_SOFTWARE_HIVE"] = hive;
+    const Outcome o = run(l);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.out.find("  " + hive + " (named by VANTORIO_SOFTWARE_HIVE)\n"), std::string::npos) << o.out;
+}
+
+TEST_F(ProgramTest, VersionIsTheProjects) {
+    const Outcome o = run(launch({"--version"}));
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "vantorio " VANTORIO_VERSION);
+    EXPECT_NE(o.out.find("MIT"), std::string::npos);
+}
+
+TEST_F(ProgramTest, HelpThatCannotBeWrittenFails) {
+    Launch l = launch({"--help"});
+    l.stdoutFull = true;
+    const Outcome o = run(l);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "vantorio: cannot write to standard output: No space left on device\n");
+}
+
+struct UsageRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string error;
+};
+void PrintTo(const UsageRow& row, std::ostream* os) { *os << row.name; }
+
+class BadCommandLine : public ProgramTest, public ::testing::WithParamInterface<UsageRow> {};
+
+TEST_P(BadCommandLine, GivesTheUsageOnStandardErrorAndStatusTwo) {
+    const Outcome o = run(launch(GetParam().arguments));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "vantorio: " + GetParam().error + "\n" + Synopsis);
+    EXPECT_FALSE(std::filesystem::exists(data));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, BadCommandLine,
+    ::testing::Values(UsageRow{"UnknownOption", {"--bogus"}, "unknown option '--bogus'"},
+                      UsageRow{"UnknownShortOption", {"-x", "SOFTWARE"}, "unknown option '-x'"},
+                      UsageRow{"SecondArgument", {"one", "two"}, "one hive at most, not also 'two'"},
+                      UsageRow{"ToolkitOptionWithoutValue", {"-platform"}, "option '-platform' needs a value"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A named hive that cannot be used: one line naming the path and the reason, status 2, no
+// window (there is no display to open one on), and nothing created.
+struct HiveRow {
+    const char* name;
+    std::string ProgramTest::*path;
+    std::string suffix;  // below the path
+    std::string reason;
+};
+void PrintTo(const HiveRow& row, std::ostream* os) { *os << row.name; }
+
+class UnusableHive : public ProgramTest, public ::testing::WithParamInterface<HiveRow> {
+protected:
+    std::string path() { return this->*GetParam().path + GetParam().suffix; }
+};
+
+TEST_P(UnusableHive, AsTheArgument) {
+    const Outcome o = run(launch({path()}));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "vantorio: '" + path() + "': " + GetParam().reason + "\n");
+    EXPECT_FALSE(std::filesystem::exists(data));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("gone")));
+}
+
+TEST_P(UnusableHive, NamedByTheVariable) {
+    Launch l = launch({});
+    l.environment["VANTORIO_SOFTWARE_HIVE"] = path();
+    const Outcome o = run(l);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "vantorio: '" + path() + "' (named by VANTORIO_SOFTWARE_HIVE): " + GetParam().reason + "\n");
+    EXPECT_FALSE(std::filesystem::exists(data));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, UnusableHive,
+    ::testing::Values(
+        HiveRow{"Missing", &ProgramTest::hive, ".misspelt", "does not exist"},
+        HiveRow{"MissingFolder", &ProgramTest::folder, "/absent/SOFTWARE", "does not exist"},
+        HiveRow{"BelowAFile", &ProgramTest::text, "/SOFTWARE", "does not exist (a part of the path is not a folder)"},
+        HiveRow{"DanglingLink", &ProgramTest::dangling, "", "does not exist (a symbolic link to a missing file)"},
+        HiveRow{"Folder", &ProgramTest::folder, "", "is a folder, not a hive file"},
+        HiveRow{"Pipe", &ProgramTest::fifo, "", "is a pipe, not a hive file"},
+        HiveRow{"Device", &ProgramTest::device, "", "is a device, not a hive file"},
+        HiveRow{"Text", &ProgramTest::text, "", "is not a registry hive file, or a damaged one"},
+        HiveRow{"Empty", &ProgramTest::empty, "", "is not a registry hive file, or a damaged one"},
+        HiveRow{"BaseBlockOnly", &ProgramTest::baseBlockOnly, "", "is not a registry hive file, or a damaged one"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A hive that only root may read, asked for by another user.
+TEST_F(ProgramTest, UnreadableHiveIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to start the program as another user";
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(hive, std::filesystem::perms::none);
+    Launch l = launch({hive});
+    l.unprivileged = true;
+    const Outcome o = run(l);
+    if (o.status == CannotExec) GTEST_SKIP() << "the program cannot be run by user 65534 where it was built";
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "vantorio: '" + hive + "': cannot be read: Permission denied\n");
+}
+
+// The window opens on a usable hive, however it is named, with the toolkit's own options.
+struct WindowRow {
+    const char* name;
+    std::vector<std::string> arguments;  // "HIVE" and "LINK" stand for the fixture's files
+    bool variable;                       // VANTORIO_SOFTWARE_HIVE names the missing file
+};
+void PrintTo(const WindowRow& row, std::ostream* os) { *os << row.name; }
+
+class WindowOpens : public ProgramTest, public ::testing::WithParamInterface<WindowRow> {};
+
+TEST_P(WindowOpens, OnTheNamedHiveWithoutCreatingTheDefault) {
+    std::vector<std::string> arguments = GetParam().arguments;
+    for (std::string& a : arguments) {
+        if (a == "HIVE") a = hive;
+        if (a == "LINK") a = link;
+    }
+    Launch l = windowLaunch(arguments);
+    // The argument wins over a variable that names a file that is not there.
+    if (GetParam().variable) l.environment["VANTORIO_SOFTWARE_HIVE"] = hive + ".misspelt";
+    const std::string before = testsupport::fileBytes(hive);
+    expectShown(run(l));
+    EXPECT_FALSE(std::filesystem::exists(data));
+    EXPECT_EQ(testsupport::fileBytes(hive), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, WindowOpens,
+    ::testing::Values(WindowRow{"PlatformOption", {"-platform", "offscreen", "HIVE"}, false},
+                      WindowRow{"HiveBeforeTheOption", {"HIVE", "-platform", "offscreen"}, false},
+                      WindowRow{"TwoDashes", {"--platform", "offscreen", "HIVE"}, false},
+                      WindowRow{"JoinedStyle", {"-platform", "offscreen", "-style=fusion", "HIVE"}, false},
+                      WindowRow{"AfterDashDash", {"-platform", "offscreen", "--", "HIVE"}, false},
+                      WindowRow{"ThroughALink", {"-platform", "offscreen", "LINK"}, false},
+                      WindowRow{"ArgumentWinsOverTheVariable", {"-platform", "offscreen", "HIVE"}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramTest, WindowOpensOnTheHiveTheVariableNames) {
+    Launch l = windowLaunch({"-platform", "offscreen"});
+    l.environment["VANTORIO_SOFTWARE_HIVE"] = hive;
+    expectShown(run(l));
+    EXPECT_FALSE(std::filesystem::exists(data));
+}
+
+// With nothing named, the default hive is made as before, private to the user.
+TEST_F(ProgramTest, WindowOpensOnTheDefaultHiveWhenNothingIsNamed) {
+    Launch l = windowLaunch({"-platform", "offscreen"});
+    l.environment["VANTORIO_SOFTWARE_HIVE"] = "";
+    expectShown(run(l));
+    ASSERT_TRUE(std::filesystem::is_regular_file(defaultHive));
+    EXPECT_EQ(std::filesystem::status(defaultHive).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(testsupport::readValue(defaultHive, "DefaultUserName"),
+              testsupport::textValue("DefaultUserName", u"Administrator"));
+}
+
+} // namespace

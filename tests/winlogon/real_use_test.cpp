@@ -1,0 +1,167 @@
+// Register on hives as real installations keep them: every reason a hive cannot be written,
+// told to the user in the window's message with the hive left as it was; and a hive on a real
+// NTFS volume, changed end to end.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/child_process.h"
+#include "store_test.h"
+
+namespace vantorio_test {
+namespace {
+
+namespace fs = std::filesystem;
+using platformtest::Nobody;
+
+struct ReasonCase {
+    const char* name;
+    std::u16string_view words;  // what the message says of the reason
+    bool unprivileged;          // registers as another user than root
+    bool readOnlyMount;         // the hive's folder mounted read-only
+    std::function<void(HiveRun&)> prepare;
+};
+void PrintTo(const ReasonCase& row, std::ostream* os) { *os << row.name; }
+
+class RegisterRefused : public ::testing::TestWithParam<ReasonCase> {};
+
+TEST_P(RegisterRefused, SaysWhyAndKeepsTheHive) {
+    const ReasonCase& row = GetParam();
+    if (HiveRun::toolkitStarted()) GTEST_SKIP() << "needs a process of its own, as ctest runs it";
+    if ((row.unprivileged || row.readOnlyMount) && !platformtest::isRoot()) GTEST_SKIP() << "needs root to set up";
+    HiveRun hive({sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"Administrator")});
+    ::chmod(hive.folder().c_str(), 0755);
+    if (row.prepare) row.prepare(hive);
+    const std::string before = testsupport::fileBytes(hive.file());
+    const std::string folder = hive.folder();
+    const std::vector<long> seen = platformtest::inChild({}, [&] {
+        if (row.readOnlyMount &&
+            (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             mount(nullptr, folder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0))
+            return std::vector<long>{-2};
+        if (row.unprivileged && (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0))
+            return std::vector<long>{-3};
+        // The key cannot be opened for writing, so loading shows the defaults, silently.
+        Form1Run& run = hive.start();
+        const long defaults = run.form1->UserText.text().empty() && run.session.messageBoxes().empty();
+        run.session.click(Ok);
+        run.session.waitFor([&] { return !run.session.messageBoxes().empty() || run.session.ended(); });
+        const bool stayed = !run.session.messageBoxes().empty() && !run.session.ended();
+        const std::u16string message = stayed ? run.session.messageBoxes().back() : u"";
+        const long said = message.find(row.words) != std::u16string::npos;
+        const long code = message.find(u"アクセスが拒否されました") != std::u16string::npos;
+        return std::vector<long>{defaults, stayed, said, code};
+    });
+    if (seen == std::vector<long>{-2}) GTEST_SKIP() << "no read-only bind mount here";
+    EXPECT_EQ(seen, (std::vector<long>{1, 1, 1, 1})) << "loaded the defaults, stayed open, gave the reason, gave the code";
+    EXPECT_EQ(testsupport::fileBytes(hive.file()), before);
+}
+
+void makeDirty(HiveRun& hive) {
+    hive.rewrite([](std::string& bytes) {
+        bytes[8] = static_cast<char>(bytes[8] + 1);  // the second sequence number, and the checksum to match
+        std::uint32_t sum = 0;
+        for (int i = 0; i < 508; i += 4) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, bytes.data() + i, 4);
+            sum ^= word;
+        }
+        std::memcpy(bytes.data() + 508, &sum, 4);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Winlogon, RegisterRefused,
+    ::testing::Values(
+        ReasonCase{"ChangesOfWindowsInItsLogs", u"完全にシャットダウン", false, false, makeDirty},
+        ReasonCase{"OtherNames", u"ハード リンク", false, false,
+                   [](HiveRun& h) { fs::create_hard_link(h.file(), h.folder() + "/SOFTWARE.bak"); }},
+        ReasonCase{"FileNotWritable", u"ハイブ ファイル", true, false,
+                   [](HiveRun& h) {
+                       ::chown(h.folder().c_str(), Nobody, Nobody);
+                       ::chown(h.file().c_str(), Nobody, Nobody);
+                       ::chmod(h.file().c_str(), 0444);
+                   }},
+        ReasonCase{"FolderNotWritable", u"フォルダー", true, false,
+                   [](HiveRun& h) { ::chown(h.file().c_str(), Nobody, Nobody); }},
+        ReasonCase{"GroupNotReproducible", u"所有者またはグループ", true, false,
+                   [](HiveRun& h) {
+                       ::chown(h.folder().c_str(), Nobody, Nobody);
+                       ::chown(h.file().c_str(), Nobody, 0);
+                   }},
+        ReasonCase{"ReadOnlyFileSystem", u"読み取り専用", false, true, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- a real NTFS volume -----------------------------------------------------------------------
+
+bool have(const char* program) {
+    return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// An NTFS volume in an image file, mounted with ntfs-3g for the life of the object.
+class NtfsVolume {
+public:
+    explicit NtfsVolume(const std::string& folder) : image_(folder + "/ntfs.img"), mountPoint_(folder + "/volume") {
+        fs::create_directory(mountPoint_);
+        const std::string make = "truncate -s 16M '" + image_ + "' && mkntfs -F -Q -q '" + image_ +
+                                 "' >/dev/null 2>&1 && ntfs-3g '" + image_ + "' '" + mountPoint_ + "' 2>/dev/null";
+        mounted_ = std::system(make.c_str()) == 0;
+    }
+    ~NtfsVolume() {
+        if (mounted_) std::system(("umount '" + mountPoint_ + "' 2>/dev/null").c_str());
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return mountPoint_; }
+
+private:
+    std::string image_, mountPoint_;
+    bool mounted_ = false;
+};
+
+TEST(NtfsVolume, RegisterChangesAHiveStoredThere) {
+    if (!platformtest::isRoot()) GTEST_SKIP() << "mounting an NTFS image needs root";
+    if (!have("mkntfs") || !have("ntfs-3g")) GTEST_SKIP() << "ntfs-3g is not installed";
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "FUSE is not available here";
+    testsupport::TempDir dir;
+    NtfsVolume volume(dir.path());
+    ASSERT_TRUE(volume.mounted()) << "ntfs-3g could not mount the image";
+    const std::string config = volume.path() + "/Windows/System32/config";
+    fs::create_directories(config);
+    const std::string file = config + "/SOFTWARE";
+    testsupport::makeHive(file, {sz("AutoAdminLogon", u"0"), sz("DefaultUserName", u"Administrator"),
+                                 sz("LegalNoticeText", u"")});
+    testsupport::ScopedHive scope(file);
+    {
+        HiveRun::toolkitStarted() = true;
+        Form1Run run;
+        run.session.click(AutoLogonOn);
+        run.session.type(PassWordText, u"パスワード");
+        run.session.click(NoticeOn);
+        run.session.type(LogonMessageText, u"NTFS の上");
+        run.session.click(Ok);
+        ASSERT_TRUE(run.session.waitFor([&] { return run.session.ended(); }))
+            << (run.session.messageBoxes().empty() ? "" : narrow(run.session.messageBoxes().back()));
+    }
+    EXPECT_EQ(testsupport::readValue(file, "AutoAdminLogon"), sz("AutoAdminLogon", u"1"));
+    EXPECT_EQ(testsupport::readValue(file, "DefaultPassword"), sz("DefaultPassword", u"パスワード"));
+    EXPECT_EQ(testsupport::readValue(file, "LegalNoticeText"), sz("LegalNoticeText", u"NTFS の上"));
+    // FUSE keeps a replaced file that is still open under a hidden name until its last close,
+    // which the commit leaves to a thread of its own: then nothing but the hive is left.
+    std::vector<std::string> names;
+    for (int tries = 0; tries < 100; ++tries) {
+        names.clear();
+        for (const auto& e : fs::directory_iterator(config)) names.push_back(e.path().filename().string());
+        if (names.size() == 1) break;
+        ::usleep(50000);
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"SOFTWARE"});
+}
+
+} // namespace
+} // namespace vantorio_test
