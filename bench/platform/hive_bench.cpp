@@ -2,7 +2,10 @@
 // file system needs at least for the same work:
 //   reading:  open + seven queries + close, beside reading the whole file once;
 //   writing:  open + five sets + close (its commit), beside copying the file and flushing the
-//             copy (read + write + fsync), which replacing a whole hive must do at least.
+//             copy (read + write + fsync), which replacing a whole hive must do at least;
+//   growth:   how much the hive grows over 20 commits of a new 1 MB value, beside twice that
+//             value, on the default hive and on the large one (in a folder in memory: the
+//             figure does not depend on the disk).
 // Usage: vantorio_hive_bench [megabytes=100] [rounds=7] [folder]
 // With a folder, the hive is made there once and kept for later runs; else in a temporary one.
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <unistd.h>
 
 #include "big_hive.h"
+#include "platform/hive_file.h"
 #include "platform/registry.h"
 
 namespace {
@@ -48,6 +52,26 @@ void writeSettings(int round) {
                            static_cast<std::uint32_t>(text.size() + 1)) != 0)
             die("set failed");
     if (RegCloseKey(key) != 0) die("close (commit) failed");
+}
+
+// The hive at `file` over 20 commits, each of a new 1 MB value: how much it grew.
+void bigValueGrowth(const std::string& file, const char* what) {
+    constexpr std::size_t Megabyte = std::size_t{1} << 20;
+    setenv("VANTORIO_SOFTWARE_HIVE", file.c_str(), 1);
+    const std::uintmax_t before = std::filesystem::file_size(file);
+    std::string data(Megabyte, '\0');
+    const double ms = timeOnce([&] {
+        for (int round = 0; round < 20; ++round) {
+            for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + static_cast<std::size_t>(round));
+            Key key = 0;
+            if (RegOpenKeyExA(LocalMachine, Winlogon, 0, KeyAllAccess, &key) != 0) die("open failed");
+            if (RegSetValueExA(key, "Large", 0, RegBinary, reinterpret_cast<const std::uint8_t*>(data.data()),
+                               static_cast<std::uint32_t>(data.size())) != 0)
+                die("set failed");
+            if (RegCloseKey(key) != 0) die("close (commit) failed");
+        }
+    });
+    bench::growthLine(what, "before", before, std::filesystem::file_size(file), 2 * Megabyte, ms / 1000);
 }
 
 } // namespace
@@ -86,5 +110,13 @@ int main(int argc, char** argv) {
     bench::line("open + 7 queries + close", bench::median(reads), "read the file once", bench::median(readFloors), 1.2);
     bench::line("open + 5 sets + close (commit)", bench::median(writes), "read + write + fsync",
                 bench::median(copyFloors), 1.2);
+
+    const bench::Folder memory{bench::Folder::InMemory{}};
+    const std::string fresh = memory.path + "/default/SOFTWARE";
+    if (hive::ensureDefaultHive(fresh) != status::Success) die("no default hive");
+    const std::string large = memory.path + "/SOFTWARE";
+    std::filesystem::copy_file(file, large);
+    bigValueGrowth(fresh, "growth: 20 x 1 MB value, default");
+    bigValueGrowth(large, "growth: 20 x 1 MB value, large");
     return 0;
 }

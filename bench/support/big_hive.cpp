@@ -137,7 +137,29 @@ void line(const char* what, double ms, const char* floorWhat, double floorMs, do
                 ms / floorMs, target);
 }
 
-Folder::Folder(int argc, char** argv, int index) : keep(argc > index) {
+void growthLine(const char* what, const char* fromWhat, std::uintmax_t from, std::uintmax_t to, std::uintmax_t bound,
+                double seconds) {
+    auto size = [](std::uintmax_t bytes) {
+        char text[32];
+        if (bytes < 10'000'000) std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024);
+        else std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+        return std::string(text);
+    };
+    const double grew = static_cast<double>(to) - static_cast<double>(from);
+    std::printf("%-34s %+9.1f KB   bound %9.1f KB   ratio %.2f (target 1.00)   %s %s, at the end %s (%.0f s)\n", what,
+                grew / 1024, static_cast<double>(bound) / 1024, grew / static_cast<double>(bound), fromWhat,
+                size(from).c_str(), size(to).c_str(), seconds);
+}
+
+Folder::Folder(InMemory) : keep(false) {
+    char memory[] = "/dev/shm/vantorio-bench-XXXXXX";
+    char disk[] = "/tmp/vantorio-bench-XXXXXX";
+    if (std::filesystem::is_directory("/dev/shm") && mkdtemp(memory)) path = memory;
+    else if (mkdtemp(disk)) path = disk;
+    else die("no temporary folder");
+}
+
+Folder::Folder(int argc, char** argv, int index) : keep(argc > index && argv[index][0] != '\0') {
     if (keep) {
         path = argv[index];
         std::filesystem::create_directories(path);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,20 @@ double timeOnce(F&& f) {
 }
 
 void line(const char* what, double ms, const char* floorWhat, double floorMs, double target);
+// How much a hive grew over some commits, from its size `from` (which `fromWhat` names) to
+// `to`, beside the bound it must stay within.
+void growthLine(const char* what, const char* fromWhat, std::uintmax_t from, std::uintmax_t to, std::uintmax_t bound,
+                double seconds);
 
-// A folder for the hive: the one given, kept, or a temporary one removed at the end.
+// A folder for the hive: the one given (not empty), kept, or a temporary one removed at the end.
 struct Folder {
     Folder(int argc, char** argv, int index);
+    // A temporary folder in memory (/dev/shm) where there is one, else in /tmp: for runs of
+    // many commits whose figure does not depend on the disk (how much a hive grows).
+    struct InMemory {};
+    explicit Folder(InMemory);
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
     ~Folder();
     std::string path;
     bool keep;

@@ -13,6 +13,9 @@ namespace platform::hive {
 inline constexpr std::size_t BaseBlockSize = 4096;
 inline constexpr std::size_t HiveBinSize = 4096;
 inline constexpr std::size_t BinHeaderSize = 32; // "hbin", its offset, its size, ...
+// Where a hive's bins must end at the latest: a cell offset with its top bit set names volatile
+// storage (memory only) to Windows, so no cell of a file may lie at or beyond it.
+inline constexpr std::uint32_t BinsLimit = 0x80000000;
 
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {

@@ -133,6 +133,9 @@ Status MappedHive::map(int fd, std::uint64_t fileSize) {
 
 Status MappedHive::cell(std::uint32_t offset, std::string_view& payload) const {
     const std::uint32_t bins = base_.binsSize;
+    // An offset with its top bit set names volatile storage, which no file holds, even one
+    // whose bins reach that far.
+    if (offset >= BinsLimit) return Corrupt;
     if (offset % 8 != 0 || offset >= bins || bins - offset < 8) return Corrupt;
     const std::string_view all(reinterpret_cast<const char*>(bins_), bins);
     const auto size = static_cast<std::int32_t>(le32(all, offset));

@@ -81,6 +81,8 @@ public:
     std::string_view baseBytes() const { return {reinterpret_cast<const char*>(map_), 512}; }
     std::uint32_t root() const { return root_; }
     std::uint32_t binsSize() const { return base_.binsSize; }
+    // The hive bins, the first at offset 0.
+    std::string_view bins() const { return {reinterpret_cast<const char*>(bins_), base_.binsSize}; }
 
     // The key named `name` (in any case) right below the key `key`: FileNotFound when absent.
     Status subkey(std::uint32_t key, std::u16string_view name, std::uint32_t& out) const;

@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <iterator>
 #include <map>
+#include <numeric>
+#include <optional>
 #include <set>
 #include <unistd.h>
 
 #include "platform/hive_file.h"
+#include "platform/hive_space.h"
 
 namespace platform::hive {
 namespace {
@@ -88,185 +91,263 @@ Status copyPrefix(int source, int target, std::uint64_t length) {
     return status::Success;
 }
 
-// The new hive bin, filled cell by cell from its start.
-class NewBin {
+
+std::uint32_t cellSize(std::size_t payload) { return static_cast<std::uint32_t>(roundUp(4 + payload, 8)); }
+
+// The cells a commit adds. Their places are chosen once all of them are known, the largest
+// first, so that big cells take the large runs of free space and small ones fill what is
+// left; the offsets the cells hold of one another are filled in then.
+class NewCells {
 public:
-    NewBin(std::uint32_t at, std::uint64_t filetime) : at_(at), bytes_(BinHeaderSize, '\0') {
-        bytes_.replace(0, 4, "hbin");
-        put32(bytes_, 4, at);
-        put64(bytes_, 20, filetime);
+    using Id = std::size_t;
+
+    Id add(std::string payload) {
+        cells_.push_back({std::move(payload), NoCell});
+        return cells_.size() - 1;
     }
-    // A new allocated cell holding `payload`; its offset in the hive.
-    std::uint32_t cell(std::string_view payload) {
-        const std::size_t size = roundUp(4 + payload.size(), 8);
-        const auto offset = static_cast<std::uint32_t>(at_ + bytes_.size());
-        std::string head(4, '\0');
-        put32(head, 0, static_cast<std::uint32_t>(-static_cast<std::int64_t>(size)));
-        bytes_ += head;
-        bytes_ += payload;
-        bytes_.resize(bytes_.size() + size - 4 - payload.size(), '\0');
-        return offset;
-    }
-    std::uint64_t sizeIfFinished() const { return roundUp(bytes_.size(), HiveBinSize); }
-    // The bin rounded up to whole pages, the rest one free cell.
-    const std::string& finish() {
-        const std::size_t size = roundUp(bytes_.size(), HiveBinSize);
-        const std::size_t rest = size - bytes_.size();
-        if (rest > 0) {
-            std::string free(rest, '\0');
-            put32(free, 0, static_cast<std::uint32_t>(rest));
-            bytes_ += free;
+    // The four bytes at `at` of the payload of `from` will hold the offset of `to`.
+    void link(Id from, std::size_t at, Id to) { links_.push_back({from, at, to}); }
+
+    // False when the bins would have to reach beyond their limit.
+    bool place(FreeSpace& space) {
+        std::vector<Id> order(cells_.size());
+        std::iota(order.begin(), order.end(), Id{0});
+        std::stable_sort(order.begin(), order.end(),
+                         [&](Id a, Id b) { return cells_[a].payload.size() > cells_[b].payload.size(); });
+        for (Id id : order) {
+            const auto at = space.allocate(cellSize(cells_[id].payload.size()));
+            if (!at) return false;
+            cells_[id].offset = *at;
         }
-        put32(bytes_, 8, static_cast<std::uint32_t>(size));
-        return bytes_;
+        for (const Link& l : links_) put32(cells_[l.from].payload, l.at, cells_[l.to].offset);
+        return true;
+    }
+
+    std::uint32_t offset(Id id) const { return cells_[id].offset; }
+    // Where each cell went.
+    std::set<std::pair<std::uint32_t, std::uint32_t>> places() const {
+        std::set<std::pair<std::uint32_t, std::uint32_t>> out;
+        for (const Cell& cell : cells_) out.emplace(cell.offset, cellSize(cell.payload.size()));
+        return out;
+    }
+
+    // Hands each placed cell over as it is written: its size field (negative: in use), its
+    // payload, and zeros up to its size. The payloads go with them, so that a large value is
+    // not held twice.
+    template <class F>
+    void handOver(F&& f) {
+        for (Cell& cell : cells_) {
+            const std::uint32_t size = cellSize(cell.payload.size());
+            std::string bytes(size, '\0');
+            put32(bytes, 0, 0u - size);
+            bytes.replace(4, cell.payload.size(), cell.payload);
+            std::string().swap(cell.payload);
+            f(cell.offset, std::move(bytes));
+        }
     }
 
 private:
-    std::uint32_t at_;
-    std::string bytes_;
+    struct Cell {
+        std::string payload;
+        std::uint32_t offset;
+    };
+    struct Link {
+        Id from;
+        std::size_t at;
+        Id to;
+    };
+    std::vector<Cell> cells_;
+    std::vector<Link> links_;
 };
 
-// The cell that a value's data goes into, or the inline form; returns the vk size field.
-std::uint32_t storeData(NewBin& bin, const std::string& data, bool splitBigData, std::uint32_t& offset) {
-    const auto size = static_cast<std::uint32_t>(data.size());
-    if (size <= 4) {
-        std::string field(4, '\0');
-        field.replace(0, size, data);
-        offset = le32(field, 0);
-        return size | vk::InlineData;
-    }
-    if (!splitBigData || size <= BigDataSegment) {
-        offset = bin.cell(data);
-        return size;
-    }
-    std::string list;
-    std::uint16_t segments = 0;
-    for (std::size_t at = 0; at < data.size(); at += BigDataSegment, ++segments) {
-        // A segment's cell has room for four bytes more than its data, rounded: readers that
-        // take a segment's length from its cell size (less eight) find all of it there.
-        std::string segment(data.substr(at, BigDataSegment));
-        segment.resize(roundUp(segment.size(), 8) + 4, '\0');
-        std::string entry(4, '\0');
-        put32(entry, 0, bin.cell(segment));
-        list += entry;
-    }
-    std::string db(8, '\0');
-    db.replace(0, 2, "db");
-    put16(db, 2, segments);
-    put32(db, 4, bin.cell(list));
-    offset = bin.cell(db);
-    return size;
-}
-
-std::uint32_t storeValue(NewBin& bin, const ValueSlot& value, bool splitBigData) {
-    std::uint32_t dataOffset = NoCell;
-    const std::uint32_t size = storeData(bin, value.data, splitBigData, dataOffset);
+// A new value cell and the cells of its data: one data cell, or (big data from format 1.4 on)
+// a big-data cell naming a list of segments; up to four bytes live in the value cell itself.
+NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigData) {
     std::string vkCell(vk::Name, '\0');
     vkCell.replace(0, 2, "vk");
     put16(vkCell, vk::NameLength, static_cast<std::uint16_t>(value.name.bytes.size()));
-    put32(vkCell, vk::DataSize, size);
-    put32(vkCell, vk::DataOffset, dataOffset);
     put32(vkCell, vk::Type, value.type);
     put16(vkCell, vk::Flags, value.name.compressed ? vk::CompressedName : 0);
     vkCell += value.name.bytes;
-    return bin.cell(vkCell);
+
+    const auto size = static_cast<std::uint32_t>(value.data.size());
+    std::optional<NewCells::Id> data;
+    if (size <= 4) {
+        put32(vkCell, vk::DataSize, size | vk::InlineData);
+        vkCell.replace(vk::DataOffset, size, value.data);
+    } else if (!splitBigData || size <= BigDataSegment) {
+        put32(vkCell, vk::DataSize, size);
+        data = cells.add(value.data);
+    } else {
+        put32(vkCell, vk::DataSize, size);
+        const std::size_t segments = (value.data.size() + BigDataSegment - 1) / BigDataSegment;
+        const NewCells::Id list = cells.add(std::string(4 * segments, '\0'));
+        for (std::size_t i = 0; i < segments; ++i) {
+            // A segment's cell has room for four bytes more than its data, rounded: readers that
+            // take a segment's length from its cell size (less eight) find all of it there.
+            std::string segment(value.data.substr(i * BigDataSegment, BigDataSegment));
+            segment.resize(roundUp(segment.size(), 8) + 4, '\0');
+            cells.link(list, 4 * i, cells.add(std::move(segment)));
+        }
+        std::string db(8, '\0');
+        db.replace(0, 2, "db");
+        put16(db, 2, static_cast<std::uint16_t>(segments));
+        data = cells.add(std::move(db));
+        cells.link(*data, 4, list);
+    }
+    const NewCells::Id vkId = cells.add(std::move(vkCell));
+    if (data) cells.link(vkId, vk::DataOffset, *data);
+    return vkId;
 }
 
-// A key cell's fields from its timestamp to its largest value data, as they become.
+// A key cell's fields from its timestamp to its largest value data, as they become, and the
+// new value list that they name.
 struct KeyPatch {
     std::uint32_t key;
     std::string fields;
+    std::optional<NewCells::Id> list;
 };
+
+// The fields that refer to a changed key's values, its new value cells and list, and what it
+// gives up: value cells and their data, each with the signature it must carry ("" for raw
+// bytes), and its old list.
+Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& change, std::uint64_t filetime,
+               NewCells& cells, std::vector<KeyPatch>& patches, std::map<std::uint32_t, std::string_view>& givenUp,
+               std::set<std::uint32_t>& inUse) {
+    const bool splitBigData = hive.base().minor >= 4;
+    std::string_view keyCell;
+    if (const Status s = hive.keyCell(key, keyCell)) return s;
+    KeyPatch patch{key, std::string(keyCell.substr(nk::Written, nk::MaxValueData + 4 - nk::Written)), std::nullopt};
+    auto field = [&](std::size_t at) { return at - nk::Written; };
+    std::uint32_t maxName = le32(patch.fields, field(nk::MaxValueName));
+    std::uint32_t maxData = le32(patch.fields, field(nk::MaxValueData));
+
+    std::string list;
+    std::vector<std::pair<std::size_t, NewCells::Id>> newEntries;
+    std::set<std::uint32_t> kept;
+    for (const ValueSlot& value : change.values) {
+        std::string entry(4, '\0');
+        if (value.cell == NoCell) {
+            if (value.data.size() > MaxValueData) return status::NotEnoughMemory;
+            newEntries.emplace_back(list.size(), storeValue(cells, value, splitBigData));
+            const auto nameBytes = value.name.bytes.size() * (value.name.compressed ? 2 : 1);
+            maxName = std::max(maxName, static_cast<std::uint32_t>(nameBytes));
+            maxData = std::max(maxData, static_cast<std::uint32_t>(value.data.size()));
+        } else {
+            kept.insert(value.cell);
+            put32(entry, 0, value.cell);
+        }
+        list += entry;
+    }
+    if (!list.empty()) {
+        patch.list = cells.add(std::move(list));
+        for (const auto& [at, vkId] : newEntries) cells.link(*patch.list, at, vkId);
+    }
+    put64(patch.fields, field(nk::Written), filetime);
+    put32(patch.fields, field(nk::ValueCount), static_cast<std::uint32_t>(change.values.size()));
+    put32(patch.fields, field(nk::ValueList), NoCell);
+    put32(patch.fields, field(nk::MaxValueName), maxName);
+    put32(patch.fields, field(nk::MaxValueData), maxData);
+    patches.push_back(std::move(patch));
+
+    inUse.insert(key);
+    std::vector<std::uint32_t> dataCells;
+    for (std::uint32_t cell : kept) {
+        inUse.insert(cell);
+        if (hive.dataCells(cell, dataCells) == status::Success) inUse.insert(dataCells.begin(), dataCells.end());
+    }
+    if (change.storedList != NoCell) givenUp.emplace(change.storedList, "");
+    for (std::uint32_t old : change.stored) {
+        if (kept.count(old)) continue;
+        givenUp.emplace(old, "vk");
+        if (hive.dataCells(old, dataCells) != status::Success) continue;
+        for (std::size_t i = 0; i < dataCells.size(); ++i)
+            givenUp.emplace(dataCells[i], i == 0 && dataCells.size() > 1 ? "db" : "");
+    }
+    return status::Success;
+}
 
 } // namespace
 
-Status writeChangedHive(const MappedHive& hive, int source, int target, const HiveChanges& changes,
-                        std::uint64_t filetime) {
-    const std::uint32_t oldBins = hive.binsSize();
-    const bool splitBigData = hive.base().minor >= 4;
-    NewBin bin(oldBins, filetime);
+Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out) {
+    out = PreparedCommit{};
+    out.oldBins = hive.binsSize();
+    // A file whose bins already pass the limit cannot be written as a hive Windows would load.
+    if (out.oldBins > BinsLimit) return status::DiskFull;
+
+    NewCells cells;
     std::vector<KeyPatch> patches;
-    // Cells nothing will refer to any more, with the signature each must carry ("" for raw
-    // bytes), and the cells the hive goes on using, which are never freed.
-    std::map<std::uint32_t, std::string_view> freed;
+    std::map<std::uint32_t, std::string_view> givenUp;
     std::set<std::uint32_t> inUse;
+    for (const auto& [key, change] : changes)
+        if (const Status s = planKey(hive, key, change, filetime, cells, patches, givenUp, inUse)) return s;
 
-    for (const auto& [key, change] : changes) {
-        std::string_view keyCell;
-        if (const Status s = hive.keyCell(key, keyCell)) return s;
-        KeyPatch patch{key, std::string(keyCell.substr(nk::Written, nk::MaxValueData + 4 - nk::Written))};
-        auto field = [&](std::size_t at) { return at - nk::Written; };
-        std::uint32_t maxName = le32(patch.fields, field(nk::MaxValueName));
-        std::uint32_t maxData = le32(patch.fields, field(nk::MaxValueData));
-
-        std::string list;
-        std::set<std::uint32_t> kept;
-        for (const ValueSlot& value : change.values) {
-            std::uint32_t cell = value.cell;
-            if (cell == NoCell) {
-                if (value.data.size() > MaxValueData) return status::NotEnoughMemory;
-                cell = storeValue(bin, value, splitBigData);
-                const auto nameBytes = value.name.bytes.size() * (value.name.compressed ? 2 : 1);
-                maxName = std::max(maxName, static_cast<std::uint32_t>(nameBytes));
-                maxData = std::max(maxData, static_cast<std::uint32_t>(value.data.size()));
-            } else {
-                kept.insert(cell);
-            }
-            std::string entry(4, '\0');
-            put32(entry, 0, cell);
-            list += entry;
-        }
-        put64(patch.fields, field(nk::Written), filetime);
-        put32(patch.fields, field(nk::ValueCount), static_cast<std::uint32_t>(change.values.size()));
-        put32(patch.fields, field(nk::ValueList), list.empty() ? NoCell : bin.cell(list));
-        put32(patch.fields, field(nk::MaxValueName), maxName);
-        put32(patch.fields, field(nk::MaxValueData), maxData);
-        patches.push_back(std::move(patch));
-
-        inUse.insert(key);
-        std::vector<std::uint32_t> cells;
-        for (std::uint32_t cell : kept) {
-            inUse.insert(cell);
-            if (hive.dataCells(cell, cells) == status::Success) inUse.insert(cells.begin(), cells.end());
-        }
-        if (change.storedList != NoCell) freed.emplace(change.storedList, "");
-        for (std::uint32_t old : change.stored) {
-            if (kept.count(old)) continue;
-            freed.emplace(old, "vk");
-            if (hive.dataCells(old, cells) != status::Success) continue;
-            for (std::size_t i = 0; i < cells.size(); ++i) freed.emplace(cells[i], i == 0 && cells.size() > 1 ? "db" : "");
-        }
-    }
-
-    const std::uint64_t newBins = std::uint64_t{oldBins} + bin.sizeIfFinished();
-    if (newBins > 0xFFFFFFFFu - HiveBinSize) return status::NotEnoughMemory;
-    const std::string& added = bin.finish();
-
-    if (const Status s = copyPrefix(source, target, BaseBlockSize + oldBins)) return s;
-    if (const Status s = writeAt(target, added, BaseBlockSize + oldBins)) return s;
-    for (const KeyPatch& patch : patches)
-        if (const Status s = writeAt(target, patch.fields, BaseBlockSize + patch.key + 4 + nk::Written)) return s;
-    for (const auto& [cell, signature] : freed) {
-        // A damaged offset may lead to a cell that something else uses, or into the middle of
-        // one: such a cell stays allocated. Space left unused harms no reader; a cell freed
-        // under a key or value loses it.
+    // Only cells surely given up are freed. A damaged offset may lead to a cell that something
+    // else uses, or into the middle of one: such a cell stays allocated. Space left unused
+    // harms no reader; a cell freed under a key or value loses it.
+    FreeSpace space(hive.bins());
+    std::vector<FreeSpace::Range> released;
+    for (const auto& [cell, signature] : givenUp) {
         std::string_view payload;
         if (inUse.count(cell) || !hive.cellStartingAt(cell, payload)) continue;
         if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
+        const auto size = static_cast<std::uint32_t>(payload.size() + 4);
+        if (space.release(cell, size)) released.push_back({cell, size});
+    }
+    if (!cells.place(space)) return status::DiskFull;
+
+    // The bytes that change: in the old bins as edits, in the added bins straight into them.
+    out.newBins = space.end();
+    out.addedBins.assign(out.newBins - out.oldBins, '\0');
+    for (const FreeSpace::Range& bin : space.addedBins()) {
+        const std::size_t at = bin.offset - out.oldBins;
+        out.addedBins.replace(at, 4, "hbin");
+        put32(out.addedBins, at + 4, bin.offset);
+        put32(out.addedBins, at + 8, bin.size);
+        put64(out.addedBins, at + 20, filetime);
+    }
+    for (const FreeSpace::Range& bin : space.grownBins()) {
         std::string field(4, '\0');
-        put32(field, 0, static_cast<std::uint32_t>(payload.size() + 4));
-        if (const Status s = writeAt(target, field, BaseBlockSize + cell)) return s;
+        put32(field, 0, bin.size);
+        out.edits.push_back({bin.offset + 8, std::move(field)});
+    }
+    auto edit = [&](std::uint32_t offset, std::string bytes) {
+        if (offset >= out.oldBins) out.addedBins.replace(offset - out.oldBins, bytes.size(), bytes);
+        else out.edits.push_back({offset, std::move(bytes)});
+    };
+    // What the hive gives up is wiped (an old password does not linger in free space), then
+    // the new cells go in, then every free run that changed becomes one free cell.
+    const auto placed = cells.places();
+    for (const FreeSpace::Range& r : released)
+        if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
+    cells.handOver(edit);
+    for (const FreeSpace::Range& run : space.changedRuns()) {
+        std::string field(4, '\0');
+        put32(field, 0, run.size);
+        edit(run.offset, std::move(field));
+    }
+    for (KeyPatch& patch : patches) {
+        if (patch.list) put32(patch.fields, nk::ValueList - nk::Written, cells.offset(*patch.list));
+        edit(patch.key + 4 + nk::Written, std::move(patch.fields));
     }
 
     // The base block: a write that completed (both sequence numbers one on), the new size.
-    std::string block(hive.baseBytes());
+    out.baseBlock = std::string(hive.baseBytes());
     const std::uint32_t sequence = std::max(hive.base().sequence1, hive.base().sequence2) + 1;
-    put32(block, 4, sequence);
-    put32(block, 8, sequence);
-    put64(block, 12, filetime);
-    put32(block, 40, static_cast<std::uint32_t>(newBins));
-    put32(block, 508, baseBlockChecksum(block));
-    return writeAt(target, block, 0);
+    put32(out.baseBlock, 4, sequence);
+    put32(out.baseBlock, 8, sequence);
+    put64(out.baseBlock, 12, filetime);
+    put32(out.baseBlock, 40, out.newBins);
+    put32(out.baseBlock, 508, baseBlockChecksum(out.baseBlock));
+    return status::Success;
+}
+
+Status writeCommit(const PreparedCommit& prepared, int source, int target) {
+    if (const Status s = copyPrefix(source, target, BaseBlockSize + prepared.oldBins)) return s;
+    if (const Status s = writeAt(target, prepared.addedBins, BaseBlockSize + prepared.oldBins)) return s;
+    for (const PreparedCommit::Edit& e : prepared.edits)
+        if (const Status s = writeAt(target, e.bytes, BaseBlockSize + e.offset)) return s;
+    return writeAt(target, prepared.baseBlock, 0);
 }
 
 } // namespace platform::hive

@@ -1,6 +1,7 @@
 // Changes to the values of keys of a mapped hive, kept in memory until they are written as a
-// changed copy of the hive: the original bytes copied by the kernel, one new hive bin appended
-// with the new cells, and the few fields that refer to them patched in place.
+// changed copy of the hive: the original bytes copied by the kernel, the new cells put into
+// free space of the bins (a bin added at the end only for what fits nowhere), and the few
+// fields that refer to them patched in place.
 #pragma once
 
 #include <cstdint>
@@ -34,9 +35,27 @@ using HiveChanges = std::map<std::uint32_t, KeyChanges>;
 // The most data one value may hold: what a big-data cell can name.
 inline constexpr std::uint64_t MaxValueData = std::uint64_t{0xFFFF} * BigDataSegment;
 
-// Writes into `target` (a new, empty file) the hive of `source` (whose bins `hive` maps)
-// with `changes` applied, stamped `filetime`. Nothing of `source` is written.
-Status writeChangedHive(const MappedHive& hive, int source, int target, const HiveChanges& changes,
-                        std::uint64_t filetime);
+// A commit worked out in memory, before anything is written: the bytes that differ from the
+// hive as it is, and how long its bins become.
+struct PreparedCommit {
+    struct Edit {
+        std::uint32_t offset; // in the bins
+        std::string bytes;
+    };
+    std::uint32_t oldBins = 0;
+    std::uint32_t newBins = 0;
+    std::vector<Edit> edits; // inside the old bins, applied in their order
+    std::string addedBins;   // the bins added after the old ones, whole
+    std::string baseBlock;   // its first 512 bytes
+};
+
+// Works out the hive of `hive` with `changes` applied, stamped `filetime`. DiskFull when its
+// bins would reach BinsLimit; NotEnoughMemory for a value larger than a hive can hold.
+Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out);
+
+// Writes into `target` (a new, empty file) the prepared hive: the bins of `source` (whose
+// hive `prepared` was worked out from) copied by the kernel, then the edits. Nothing of
+// `source` is written.
+Status writeCommit(const PreparedCommit& prepared, int source, int target);
 
 } // namespace platform::hive

@@ -140,9 +140,15 @@ void releaseReplaced(Fd lock, hive::MappedHive mapped) {
 
 // Writes the session's changes to disk: a changed copy of the file replaces it.
 Status commit(Session& s) {
+    // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
+    hive::PreparedCommit prepared;
+    if (const Status st = hive::prepareCommit(s.hive, s.changes, hive::filetimeNow(), prepared)) {
+        if (st == status::DiskFull) hive::noteFailure(FailureReason::SizeLimit, s.path);
+        return st;
+    }
     hive::PendingFile pending;
     if (const Status st = hive::beginReplace(s.path, pending)) return st;
-    if (const Status st = hive::writeChangedHive(s.hive, s.lock.get(), pending.fd.get(), s.changes, hive::filetimeNow())) {
+    if (const Status st = hive::writeCommit(prepared, s.lock.get(), pending.fd.get())) {
         hive::abandonReplace(pending);
         return st;
     }
