@@ -554,25 +554,7 @@ protected:
             userValue = hivex_node_get_value(h.get(), node, "DefaultUserName");
             ASSERT_EQ(small.substr(userValue + 4, 2), "vk");
         }
-        const std::uint32_t smallBins = get32(small, 40);
-        std::string huge(32 + 4, '\0');
-        huge.replace(0, 4, "hbin");
-        set32(huge, 4, smallBins);
-        set32(huge, 8, hive::BinsLimit - smallBins);
-        set32(huge, 32, 0u - (hive::BinsLimit - smallBins - 32));
-        std::string base = small.substr(0, 512);
-        set32(base, 40, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
-        set32(base, 508, hive::baseBlockChecksum(base));
-
-        const int fd = ::open(file.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(pwrite(fd, base.data(), base.size(), 0), 512);
-        ASSERT_EQ(pwrite(fd, huge.data(), huge.size(), static_cast<off_t>(Bins + smallBins)), static_cast<ssize_t>(huge.size()));
-        if (!more.empty()) {
-            ASSERT_EQ(pwrite(fd, more.data(), more.size(), off_t{Bins} + hive::BinsLimit), static_cast<ssize_t>(more.size()));
-        }
-        ASSERT_EQ(ftruncate(fd, off_t{Bins} + hive::BinsLimit + static_cast<off_t>(more.size())), 0);
-        ::close(fd);
+        testsupport::growToTheLimit(file, more);
         scope.emplace(file);
     }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <hivex.h>
@@ -153,6 +154,51 @@ std::optional<HiveValue> readValue(const std::string& file, std::string_view nam
                                                      &std::free);
     if (!key || (!data && size)) return std::nullopt;
     return HiveValue{key.get(), type, std::string(data ? data.get() : "", size)};
+}
+
+void growToTheLimit(const std::string& file, const std::string& more, bool fillFreeSpace) {
+    namespace hive = platform::hive;
+    auto set32 = [](std::string& b, std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    auto get32 = [](const std::string& b, std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
+        return v;
+    };
+    std::string small = fileBytes(file);
+    if (small.size() < hive::BaseBlockSize) throw std::runtime_error("no hive at " + file);
+    const std::uint32_t smallBins = get32(small, 40);
+    if (fillFreeSpace) {
+        for (std::size_t bin = hive::BaseBlockSize; bin < hive::BaseBlockSize + smallBins; bin += get32(small, bin + 8)) {
+            const std::size_t end = bin + get32(small, bin + 8);
+            for (std::size_t cell = bin + 32; cell < end;) {
+                const auto size = static_cast<std::int32_t>(get32(small, cell));
+                if (size > 0) set32(small, cell, 0u - static_cast<std::uint32_t>(size));
+                cell += static_cast<std::uint32_t>(size > 0 ? size : -size);
+            }
+        }
+        writeFile(file, small);
+    }
+    std::string huge(32 + 4, '\0');
+    huge.replace(0, 4, "hbin");
+    set32(huge, 4, smallBins);
+    set32(huge, 8, hive::BinsLimit - smallBins);
+    set32(huge, 32, 0u - (hive::BinsLimit - smallBins - 32));
+    std::string base = small.substr(0, 512);
+    set32(base, 40, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
+    set32(base, 508, hive::baseBlockChecksum(base));
+
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + file);
+    const off_t bins = static_cast<off_t>(hive::BaseBlockSize);
+    const bool written =
+        pwrite(fd, base.data(), base.size(), 0) == static_cast<ssize_t>(base.size()) &&
+        pwrite(fd, huge.data(), huge.size(), bins + smallBins) == static_cast<ssize_t>(huge.size()) &&
+        (more.empty() || pwrite(fd, more.data(), more.size(), bins + hive::BinsLimit) == static_cast<ssize_t>(more.size())) &&
+        ftruncate(fd, bins + hive::BinsLimit + static_cast<off_t>(more.size())) == 0;
+    ::close(fd);
+    if (!written) throw std::runtime_error("cannot grow " + file);
 }
 
 std::string fileBytes(const std::string& path) {

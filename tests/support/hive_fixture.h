@@ -68,6 +68,14 @@ void putValue(const std::string& file, const HiveValue& value, std::string_view 
 std::optional<HiveValue> readValue(const std::string& file, std::string_view name,
                                    std::string_view keyPath = WinlogonInHive);
 
+// Makes the hive at `file` reach the format's 2 GiB limit: after its bins, one bin up to the
+// limit holding one cell in use whose inside is a hole of the file, then `more` (whole bins
+// beyond the limit, for a hive that is already damaged). The file stays sparse: nothing near
+// 2 GiB is written. With `fillFreeSpace`, every free cell of the hive's own bins is taken too
+// (in use, by nothing), so that any cell a commit adds needs room beyond the limit. Throws on
+// failure.
+void growToTheLimit(const std::string& file, const std::string& more = {}, bool fillFreeSpace = false);
+
 // The whole content of a file (empty when it cannot be read).
 std::string fileBytes(const std::string& path);
 void writeFile(const std::string& path, std::string_view bytes);

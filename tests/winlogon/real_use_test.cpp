@@ -98,6 +98,30 @@ INSTANTIATE_TEST_SUITE_P(
         ReasonCase{"ReadOnlyFileSystem", u"読み取り専用", false, true, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A hive whose bins reach the format's 2 GiB limit, with no free space left: a password
+// that was not there before needs a bin beyond it.
+TEST(RegisterRefused, HiveAtTheSizeLimitSaysWhyAndKeepsTheHive) {
+    HiveRun hive({sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"Administrator")});
+    testsupport::growToTheLimit(hive.file(), {}, true);
+    struct stat before {};
+    ASSERT_EQ(::stat(hive.file().c_str(), &before), 0);
+    Form1Run& run = hive.start();
+    EXPECT_EQ(run.form1->UserText.text(), u"Administrator");
+    run.session.type(PassWordText, u"password");
+    run.session.click(Ok);
+    ASSERT_TRUE(run.session.waitFor([&] { return !run.session.messageBoxes().empty(); }));
+    EXPECT_FALSE(run.session.ended());
+    const std::u16string message = run.session.messageBoxes().back();
+    EXPECT_NE(message.find(u"上限 (2 GB)"), std::u16string::npos) << narrow(message);
+    EXPECT_NE(message.find(u"ディスクに十分な空き領域がありません"), std::u16string::npos) << narrow(message);
+    struct stat after {};
+    ASSERT_EQ(::stat(hive.file().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_blocks, before.st_blocks);
+    EXPECT_EQ(std::distance(fs::directory_iterator(hive.folder()), {}), 1);
+}
+
 // --- a real NTFS volume -----------------------------------------------------------------------
 
 bool have(const char* program) {
