@@ -35,9 +35,7 @@ struct Window {
     runtime::memory::OptionArray autoLogon, notice;
     runtime::memory::CheckBox lastLogon, shutdown;
     runtime::memory::TextBox user, password, caption, text;
-    winlogon::Form1Controls controls{autoLogon, lastLogon, shutdown, user, password, notice, caption, text};
-    Window() { winlogon::Attach(&controls); }
-    ~Window() { winlogon::Attach(nullptr); }
+    winlogon::Store store{{autoLogon, lastLogon, shutdown, user, password, notice, caption, text}};
 };
 
 // What a user may do between two registers: change every control of the window. The logon

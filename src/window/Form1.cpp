@@ -84,16 +84,15 @@ Form1::Form1(runtime::Form& form)
       LogonMessageText(form.textBox(u"LogonMessageText")),
       Cancel(form.commandButton(u"Cancel")),
       Ok(form.commandButton(u"Ok")),
-      controls_{AutoLogonOption, LastLogonCheck,     ShutdownCheck,    UserText,
-                PassWordText,    LogonMessageOption, LogonCaptionText, LogonMessageText} {
+      store_({AutoLogonOption, LastLogonCheck, ShutdownCheck, UserText, PassWordText, LogonMessageOption,
+              LogonCaptionText, LogonMessageText}) {
     AutoLogonOption.onClick([this](std::int16_t Index) { AutoLogonOption_Click(Index); });
     LogonMessageOption.onClick([this](std::int16_t Index) { LogonMessageOption_Click(Index); });
     Ok.onClick([this] { Ok_Click(); });
     Cancel.onClick([this] { Cancel_Click(); });
-    winlogon::Attach(&controls_);
 }
 
-Form1::~Form1() { winlogon::Attach(nullptr); }
+Form1::~Form1() = default;
 
 // Before the window is first shown: placed, the field limits in force, then the stored values.
 void Form1::Form_Load() {

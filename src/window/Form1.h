@@ -19,7 +19,7 @@ public:
     // The program's load: makes the one instance on the runtime's form, then runs Form_Load.
     static std::function<void(runtime::Form&)> Loader(std::unique_ptr<Form1>& instance);
 
-    // Binds the event procedures and hands the controls to the settings store.
+    // Binds the event procedures; the settings store works on the controls from now on.
     explicit Form1(runtime::Form& form);
     ~Form1();
     Form1(const Form1&) = delete;
@@ -50,7 +50,7 @@ public:
     runtime::CommandButton& Ok;
 
 private:
-    winlogon::Form1Controls controls_;
+    winlogon::Store store_;
 };
 
 } // namespace window

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "platform/codepage.h"
@@ -42,12 +41,11 @@ constexpr std::uint32_t AutoLogonSize = 64;
 constexpr std::uint32_t CaptionSize = 128;
 constexpr std::uint32_t NoticeTextSize = 1024;
 
-Form1Controls* Form1 = nullptr;
-SaveFailure saveFailure;
+Store* current = nullptr;
 
-Form1Controls& form() {
-    if (Form1 == nullptr) runtime::raise(runtime::error::InvalidProcedureCall);
-    return *Form1;
+Store& store() {
+    if (current == nullptr) runtime::raise(runtime::error::InvalidProcedureCall);
+    return *current;
 }
 
 // The record through which all value data passes: one fixed text of 1024 characters whose
@@ -110,17 +108,23 @@ private:
     bool closed_ = false;
 };
 
-// Reads one value through the record: the bytes that the registry returned, or nothing when
-// the read failed. LastResult holds the query's result, `type` the stored type.
-std::optional<std::string> query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name,
-                                 std::uint32_t allowed, std::uint32_t& type) {
-    type = platform::RegSz;
+// One value as a query through the record returned it.
+struct Read {
+    Status status = status::Success;
+    std::uint32_t type = platform::RegSz;
+    std::string bytes;  // what the registry returned, when it succeeded
+    explicit operator bool() const { return status == status::Success; }
+};
+
+// Reads one value through the record. LastResult holds the query's result, as the read does.
+Read query(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name, std::uint32_t allowed) {
+    Read read;
     std::uint32_t size = allowed;
-    LastResult = record.pass([&](std::uint8_t* image) {
-        return platform::RegQueryValueExA(key.get(), name.bytes, nullptr, &type, image, &size);
+    LastResult = read.status = record.pass([&](std::uint8_t* image) {
+        return platform::RegQueryValueExA(key.get(), name.bytes, nullptr, &read.type, image, &size);
     });
-    if (LastResult != status::Success) return std::nullopt;
-    return std::string(record.returned(size));
+    if (read) read.bytes = record.returned(size);
+    return read;
 }
 
 // A stored text up to its first NUL; a text stored without one is all of its bytes.
@@ -136,48 +140,26 @@ bool flagOf(std::string_view stored) {
     return !text.empty() && text.front() == On.front();
 }
 
-// Why loading keeps a value as stored: register writes it back only once the user has acted
-// on the control that shows it. Anything else register could not write back byte for byte.
-enum class Keep {
-    No,
-    TooLong,   // longer than its read allows: shown as absent
-    NotExact,  // shown, but not as stored: another type, data behind its NUL, bytes that are
-               // no code page 932 text, or UTF-16 that the A form could not hold
-};
-
 // Whether register, writing the text that the window shows, would store the very value read.
-// LastResult holds the result of the value's query, and keeps it.
-Keep keepOf(WinlogonKeyHandle& key, const ValueName& name, const std::optional<std::string>& read,
-            std::uint32_t type) {
-    if (LastResult == status::MoreData) return Keep::TooLong;
+Keep keepOf(WinlogonKeyHandle& key, const ValueName& name, const Read& read) {
+    if (read.status == status::MoreData) return Keep::TooLong;
     if (!read) return Keep::No;
-    const std::string_view text = textBytes(*read);
-    const bool terminatedOnce = read->size() <= text.size() + 1;
+    const std::string_view text = textBytes(read.bytes);
+    const bool terminatedOnce = read.bytes.size() <= text.size() + 1;
     const bool codePageText = platform::cp932::encode(platform::cp932::decode(text)) == text;
     bool exact = false;
     const bool asStored = platform::QueryValueExactA(key.get(), name.bytes, &exact) == status::Success && exact;
-    return type == platform::RegSz && terminatedOnce && codePageText && asStored ? Keep::No : Keep::NotExact;
+    return read.type == platform::RegSz && terminatedOnce && codePageText && asStored ? Keep::No : Keep::NotExact;
 }
 
-// The values that loading kept as stored, and why. Register keeps each one until the user
-// acts on the control that shows it.
-struct Kept {
-    Keep autoAdminLogon = Keep::No;
-    Keep dontDisplayLastUserName = Keep::No;
-    Keep shutdownWithoutLogon = Keep::No;
-    Keep defaultUserName = Keep::No;
-    Keep defaultPassword = Keep::No;
-    Keep legalNoticeCaption = Keep::No;
-    Keep legalNoticeText = Keep::No;
-} kept;
-
-bool keptUntouched(Keep keep, bool acted) { return keep != Keep::No && !acted; }
-
+// Keeps the first failure of a register, with what the registry said of the operation that
+// just failed.
 void fail(SaveFailure::Step step, std::u16string_view value, Status code) {
-    if (saveFailure) return;
+    SaveFailure& failure = store().failure;
+    if (failure) return;
     const bool registryStep = step != SaveFailure::Step::TooLong;
-    saveFailure = SaveFailure{step, std::u16string(value), code,
-                              registryStep ? platform::LastFailureDetail() : platform::FailureDetail{}};
+    failure = SaveFailure{step, std::u16string(value), code,
+                          registryStep ? platform::LastFailureDetail() : platform::FailureDetail{}};
 }
 
 // Writes `text` and its NUL as the value's data, counted in code page 932 bytes.
@@ -214,136 +196,106 @@ void noteOpen() {
     if (LastResult != status::Success) fail(SaveFailure::Step::Open, {}, LastResult);
 }
 
+// Carries out one step of register.
+void apply(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& name, const Step& step) {
+    switch (step.action) {
+    case Step::Action::Leave: break;
+    case Step::Action::Write: setText(key, record, name, step.text); break;
+    case Step::Action::Delete: deleteValue(key, name); break;
+    }
+}
+
 } // namespace
 
-void Attach(Form1Controls* form) { Form1 = form; }
+Store::Store(const Form1Controls& controls) : controls(controls) { current = this; }
+
+Store::~Store() {
+    if (current == this) current = nullptr;
+}
 
 void LoadAutoLogonSettings() {
-    Form1Controls& f = form();
+    Store& s = store();
+    Form1Controls& f = s.controls;
     TransferRecord record;
     WinlogonKeyHandle key;
 
     auto read = [&](const ValueName& name, Keep& keep) {
-        std::uint32_t type = 0;
-        std::optional<std::string> stored = query(key, record, name, AutoLogonSize, type);
-        keep = keepOf(key, name, stored, type);
+        Read stored = query(key, record, name, AutoLogonSize);
+        keep = keepOf(key, name, stored);
         return stored;
     };
     auto flag = [&](const ValueName& name, Keep& keep) {
-        const std::optional<std::string> stored = read(name, keep);
-        return stored && flagOf(*stored);
+        const Read stored = read(name, keep);
+        return stored && flagOf(stored.bytes);
     };
     auto text = [&](const ValueName& name, Keep& keep) {
-        const std::optional<std::string> stored = read(name, keep);
-        return stored ? textOf(*stored) : std::u16string();
+        const Read stored = read(name, keep);
+        return stored ? textOf(stored.bytes) : std::u16string();
     };
 
     // The option comes first, so its handler settles the enabled state before the boxes fill.
-    f.AutoLogonOption[flag(AutoAdminLogon, kept.autoAdminLogon) ? 1 : 0].setSelected(true);
-    f.LastLogonCheck.setValue(flag(DontDisplayLastUserName, kept.dontDisplayLastUserName) ? 1 : 0);
-    f.ShutdownCheck.setValue(flag(ShutdownWithoutLogon, kept.shutdownWithoutLogon) ? 1 : 0);
-    f.UserText.setText(text(DefaultUserName, kept.defaultUserName));
-    f.PassWordText.setText(text(DefaultPassword, kept.defaultPassword));
+    f.AutoLogonOption[flag(AutoAdminLogon, s.kept.autoAdminLogon) ? 1 : 0].setSelected(true);
+    f.LastLogonCheck.setValue(flag(DontDisplayLastUserName, s.kept.dontDisplayLastUserName) ? 1 : 0);
+    f.ShutdownCheck.setValue(flag(ShutdownWithoutLogon, s.kept.shutdownWithoutLogon) ? 1 : 0);
+    f.UserText.setText(text(DefaultUserName, s.kept.defaultUserName));
+    f.PassWordText.setText(text(DefaultPassword, s.kept.defaultPassword));
     key.close();
 }
 
 void LoadLogonNotice() {
-    Form1Controls& f = form();
+    Store& s = store();
+    Form1Controls& f = s.controls;
     TransferRecord record;
     WinlogonKeyHandle key;
 
-    std::uint32_t type = 0;
-    const std::optional<std::string> caption = query(key, record, LegalNoticeCaption, CaptionSize, type);
-    kept.legalNoticeCaption = keepOf(key, LegalNoticeCaption, caption, type);
-    f.LogonCaptionText.setText(caption ? textOf(*caption) : std::u16string());
+    const Read caption = query(key, record, LegalNoticeCaption, CaptionSize);
+    s.kept.legalNoticeCaption = keepOf(key, LegalNoticeCaption, caption);
+    f.LogonCaptionText.setText(caption ? textOf(caption.bytes) : std::u16string());
 
     // The text alone decides the option: a notice is on when its text is not empty. The
     // returned size cuts the text, so nothing an earlier read left behind can show.
-    const std::optional<std::string> text = query(key, record, LegalNoticeText, NoticeTextSize, type);
-    kept.legalNoticeText = keepOf(key, LegalNoticeText, text, type);
-    const std::u16string message = text ? textOf(*text) : std::u16string();
+    const Read text = query(key, record, LegalNoticeText, NoticeTextSize);
+    s.kept.legalNoticeText = keepOf(key, LegalNoticeText, text);
+    const std::u16string message = text ? textOf(text.bytes) : std::u16string();
     f.LogonMessageText.setText(message);
     f.LogonMessageOption[message.empty() ? 0 : 1].setSelected(true);
     key.close();
 }
 
 void SaveAutoLogonSettings() {
-    Form1Controls& f = form();
+    Store& s = store();
     TransferRecord record;
     WinlogonKeyHandle key;
     noteOpen();
 
-    // The option decides whether the last user name is written at all, so acting on it
-    // releases both flags.
-    const bool optionActed = f.AutoLogonOption[0].userActed() || f.AutoLogonOption[1].userActed();
-    const bool on = f.AutoLogonOption[1].selected();
-    if (!keptUntouched(kept.autoAdminLogon, optionActed)) {
-        if (on)
-            setText(key, record, AutoAdminLogon, On);
-        else
-            deleteValue(key, AutoAdminLogon);
-    }
-
-    // The check box is read only while automatic logon is off.
-    const bool off = f.AutoLogonOption[0].selected();
-    if (!keptUntouched(kept.dontDisplayLastUserName, optionActed || f.LastLogonCheck.userActed())) {
-        if (off && f.LastLogonCheck.value() == 1)
-            setText(key, record, DontDisplayLastUserName, On);
-        else
-            deleteValue(key, DontDisplayLastUserName);
-    }
-
-    // With automatic logon on this value is left as it is.
-    if (off && !keptUntouched(kept.shutdownWithoutLogon, f.ShutdownCheck.userActed()))
-        setText(key, record, ShutdownWithoutLogon, std::u16string(1, u'0' + f.ShutdownCheck.value()));
-
-    ValueText = f.UserText.text();
-    if (!keptUntouched(kept.defaultUserName, f.UserText.userActed())) setText(key, record, DefaultUserName, ValueText);
-
-    ValueText = f.PassWordText.text();
-    if (!keptUntouched(kept.defaultPassword, f.PassWordText.userActed())) {
-        if (ValueText.empty())
-            deleteValue(key, DefaultPassword);
-        else
-            setText(key, record, DefaultPassword, ValueText);
-    }
+    const AutoLogonSteps steps = PlanAutoLogonSave(s.kept, s.controls);
+    apply(key, record, AutoAdminLogon, steps.autoAdminLogon);
+    apply(key, record, DontDisplayLastUserName, steps.dontDisplayLastUserName);
+    apply(key, record, ShutdownWithoutLogon, steps.shutdownWithoutLogon);
+    ValueText = steps.defaultUserName.text;
+    apply(key, record, DefaultUserName, steps.defaultUserName);
+    ValueText = steps.defaultPassword.text;
+    apply(key, record, DefaultPassword, steps.defaultPassword);
     closeKey(key);
 }
 
 void SaveLogonNotice() {
-    Form1Controls& f = form();
+    Store& s = store();
     TransferRecord record;
     WinlogonKeyHandle key;
     noteOpen();
 
-    const bool on = f.LogonMessageOption[1].selected();
-    const bool optionActed = f.LogonMessageOption[0].userActed() || f.LogonMessageOption[1].userActed();
-    const bool captionEdited = f.LogonCaptionText.userActed();
-    const bool textEdited = f.LogonMessageText.userActed();
-    const bool offByChoice = optionActed && !on;
-
-    // A text too long to read showed the whole group as off: the group stays as stored, caption
-    // and all, until the user acts on anything in it. Any other kept caption or text stays
-    // until its box is edited or the user turns the notice off.
-    const bool groupKept = kept.legalNoticeText == Keep::TooLong && !(optionActed || captionEdited || textEdited);
-    const bool keepText = groupKept || (kept.legalNoticeText == Keep::NotExact && !(textEdited || offByChoice));
-    const bool keepCaption = groupKept || keptUntouched(kept.legalNoticeCaption, captionEdited || offByChoice);
-
-    // Texts are read only while the notice is on.
-    if (!keepCaption) {
-        if (on) ValueText = f.LogonCaptionText.text();
-        setText(key, record, LegalNoticeCaption, on ? ValueText : std::u16string());
-    }
-    if (!keepText) {
-        if (on) ValueText = f.LogonMessageText.text();
-        setText(key, record, LegalNoticeText, on ? ValueText : std::u16string());
-    }
+    const NoticeSteps steps = PlanLogonNoticeSave(s.kept, s.controls);
+    if (steps.noticeOn) ValueText = steps.legalNoticeCaption.text;
+    apply(key, record, LegalNoticeCaption, steps.legalNoticeCaption);
+    if (steps.noticeOn) ValueText = steps.legalNoticeText.text;
+    apply(key, record, LegalNoticeText, steps.legalNoticeText);
     closeKey(key);
 }
 
-void ResetSaveFailure() { saveFailure = SaveFailure{}; }
+void ResetSaveFailure() { store().failure = SaveFailure{}; }
 
-const SaveFailure& LastSaveFailure() { return saveFailure; }
+const SaveFailure& LastSaveFailure() { return store().failure; }
 
 std::u16string SaveFailureMessage(const SaveFailure& failure) {
     std::u16string what;

@@ -7,22 +7,9 @@
 
 #include "platform/registry.h"
 #include "runtime/controls.h"
+#include "winlogon/rules.h"
 
 namespace winlogon {
-
-// The controls of the main window that the store reads and sets, by the window's names.
-// The window attaches its one instance before the first load.
-struct Form1Controls {
-    runtime::OptionArray& AutoLogonOption;
-    runtime::CheckBox& LastLogonCheck;
-    runtime::CheckBox& ShutdownCheck;
-    runtime::TextBox& UserText;
-    runtime::TextBox& PassWordText;
-    runtime::OptionArray& LogonMessageOption;
-    runtime::TextBox& LogonCaptionText;
-    runtime::TextBox& LogonMessageText;
-};
-void Attach(Form1Controls* form);
 
 // The result of the last registry operation; 0 when the program starts.
 extern platform::Status LastResult;
@@ -44,6 +31,22 @@ struct SaveFailure {
     platform::FailureDetail detail;  // what the registry knows beyond the code
     explicit operator bool() const { return step != Step::None; }
 };
+
+// The store's memory for one window, from the loads to the program's end: the controls it
+// reads and sets, what loading kept as stored, and the first failure of a register. The
+// procedures of this module work on the store that lives now; one lives at a time.
+class Store {
+public:
+    explicit Store(const Form1Controls& controls);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    Form1Controls controls;
+    Kept kept;
+    SaveFailure failure;
+};
+
 void ResetSaveFailure();
 const SaveFailure& LastSaveFailure();
 // The message that tells the user what failed and why, in Japanese.
