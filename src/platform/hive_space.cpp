@@ -79,7 +79,24 @@ void FreeSpace::read(Range bin) {
         cell += length;
     }
     soundBins_.emplace(bin.offset, bin.size);
-    for (const auto& [offset, run] : found) add(offset, run);
+    for (const auto& [offset, run] : found)
+        if (!overlapsKept(offset, run.size)) add(offset, run);
+}
+
+void FreeSpace::keep(Range used) {
+    kept_.push_back(used);
+    for (auto run = runs_.begin(); run != runs_.end();) {
+        const auto next = std::next(run);
+        if (overlapsKept(run->first, run->second.size)) remove(run);
+        run = next;
+    }
+}
+
+bool FreeSpace::overlapsKept(std::uint32_t offset, std::uint32_t size) const {
+    const std::uint64_t end = std::uint64_t{offset} + size;
+    for (const Range& used : kept_)
+        if (used.offset < end && offset < std::uint64_t{used.offset} + used.size) return true;
+    return false;
 }
 
 void FreeSpace::add(std::uint32_t offset, Run run) {
@@ -103,7 +120,7 @@ bool FreeSpace::inSoundBin(std::uint32_t offset, std::uint32_t size) const {
 bool FreeSpace::release(std::uint32_t offset, std::uint32_t size) {
     if (size < 8 || size % 8 != 0 || offset % 8 != 0) return false;
     if (const auto bin = binHolding(offset); bin && read_.count(bin->offset) == 0) read(*bin);
-    if (!inSoundBin(offset, size)) return false;
+    if (!inSoundBin(offset, size) || overlapsKept(offset, size)) return false;
     auto next = runs_.lower_bound(offset);
     if (next != runs_.end() && next->first < offset + size) return false;
     auto before = next == runs_.begin() ? runs_.end() : std::prev(next);

@@ -39,9 +39,16 @@ public:
     // this). No bin that would reach beyond `limit` is used or added.
     explicit FreeSpace(std::string_view bins, std::uint32_t limit = BinsLimit);
 
+    // Marks a stretch that something goes on using, as far as its owner's offsets say: no run
+    // that overlaps it is handed out, changed or merged, and no cell that overlaps it is taken
+    // back. A damaged offset may lead into the middle of a cell, free or in use; whatever a
+    // kept value or key reaches stays as it is. Called before anything is released.
+    void keep(Range used);
+
     // Adds the cell of `size` bytes at `offset` to the free space. False, with nothing changed,
-    // when it does not lie inside a sound bin or overlaps space that is free already. Cells are
-    // given up before any is allocated: what allocate hands out is not kept track of.
+    // when it does not lie inside a sound bin, overlaps space that is free already or a kept
+    // stretch. Cells are given up before any is allocated: what allocate hands out is not kept
+    // track of.
     bool release(std::uint32_t offset, std::uint32_t size);
 
     // Room for a cell of `size` bytes (a multiple of 8, at least 8): its offset. Nothing when
@@ -77,6 +84,7 @@ private:
     void add(std::uint32_t offset, Run run);
     void remove(Runs::iterator run);
     bool inSoundBin(std::uint32_t offset, std::uint32_t size) const;
+    bool overlapsKept(std::uint32_t offset, std::uint32_t size) const;
     bool grow(std::uint32_t cellSize);
 
     std::string_view bins_;
@@ -84,6 +92,7 @@ private:
     std::set<std::pair<std::uint32_t, std::uint32_t>> bySize_;  // (size, offset) of each run
     std::map<std::uint32_t, std::uint32_t> read_;               // bins read, sound or not: offset -> size
     std::map<std::uint32_t, std::uint32_t> soundBins_;          // those that offer their space
+    std::vector<Range> kept_;                                   // stretches in use, left alone
     std::uint32_t next_ = 0;                                    // where reading in file order goes on
     std::vector<Range> added_;
     std::vector<Range> grown_;

@@ -213,7 +213,7 @@ struct KeyPatch {
 // bytes), and its old list.
 Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& change, std::uint64_t filetime,
                NewCells& cells, std::vector<KeyPatch>& patches, std::map<std::uint32_t, std::string_view>& givenUp,
-               std::set<std::uint32_t>& inUse) {
+               std::vector<FreeSpace::Range>& inUse) {
     const bool splitBigData = hive.base().minor >= 4;
     std::string_view keyCell;
     if (const Status s = hive.keyCell(key, keyCell)) return s;
@@ -250,11 +250,19 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     put32(patch.fields, field(nk::MaxValueData), maxData);
     patches.push_back(std::move(patch));
 
-    inUse.insert(key);
+    // The cells the hive goes on using, as far as their size fields say; a damaged offset
+    // that leads nowhere sound still keeps the byte it names.
+    auto use = [&](std::uint32_t cell) {
+        std::string_view payload;
+        const bool whole = hive.cell(cell, payload) == status::Success;
+        inUse.push_back({cell, whole ? static_cast<std::uint32_t>(4 + payload.size()) : 1u});
+    };
+    use(key);
     std::vector<std::uint32_t> dataCells;
     for (std::uint32_t cell : kept) {
-        inUse.insert(cell);
-        if (hive.dataCells(cell, dataCells) == status::Success) inUse.insert(dataCells.begin(), dataCells.end());
+        use(cell);
+        if (hive.dataCells(cell, dataCells) == status::Success)
+            for (std::uint32_t data : dataCells) use(data);
     }
     if (change.storedList != NoCell) givenUp.emplace(change.storedList, "");
     for (std::uint32_t old : change.stored) {
@@ -278,18 +286,29 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     NewCells cells;
     std::vector<KeyPatch> patches;
     std::map<std::uint32_t, std::string_view> givenUp;
-    std::set<std::uint32_t> inUse;
+    std::vector<FreeSpace::Range> inUse;
     for (const auto& [key, change] : changes)
         if (const Status s = planKey(hive, key, change, filetime, cells, patches, givenUp, inUse)) return s;
 
+    // A kept value whose damaged offset leads across the fields of its own key would change
+    // with them: such a key is too damaged to write.
+    for (const KeyPatch& patch : patches) {
+        const std::uint64_t from = std::uint64_t{patch.key} + 4 + nk::Written, to = from + patch.fields.size();
+        for (const FreeSpace::Range& used : inUse)
+            if (used.offset != patch.key && used.offset < to && from < std::uint64_t{used.offset} + used.size)
+                return status::RegistryCorrupt;
+    }
+
     // Only cells surely given up are freed. A damaged offset may lead to a cell that something
-    // else uses, or into the middle of one: such a cell stays allocated. Space left unused
-    // harms no reader; a cell freed under a key or value loses it.
+    // else uses, or into the middle of one, or a cell in use may lie across it: such a cell
+    // stays allocated. Space left unused harms no reader; a cell freed under a key or value
+    // loses it.
     FreeSpace space(hive.bins());
+    for (const FreeSpace::Range& used : inUse) space.keep(used);
     std::vector<FreeSpace::Range> released;
     for (const auto& [cell, signature] : givenUp) {
         std::string_view payload;
-        if (inUse.count(cell) || !hive.cellStartingAt(cell, payload)) continue;
+        if (!hive.cellStartingAt(cell, payload)) continue;
         if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
         const auto size = static_cast<std::uint32_t>(payload.size() + 4);
         if (space.release(cell, size)) released.push_back({cell, size});

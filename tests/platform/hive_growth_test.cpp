@@ -90,6 +90,24 @@ TEST(FreeSpace, OffersTheFreeCellsOfSoundBinsMergedWithTheirNeighbours) {
     EXPECT_TRUE(space.addedBins().empty());
 }
 
+// What a kept value or key reaches stays as it is, even where a damaged offset leads into the
+// middle of a free cell or of a cell given up.
+TEST(FreeSpace, KeptStretchesAreNeitherHandedOutNorTakenBack) {
+    // Cells of 32 bytes from offset 64 on: A used, F free, B used, G free, C used.
+    const std::string bins = page(0, {-32, 32, -32, 32, -32});
+    FreeSpace space(bins);
+    space.keep({100, 1});    // a kept value's data offset into the middle of F
+    space.keep({160, 40});   // a kept cell across G and into C
+    space.readAll();
+    EXPECT_TRUE(space.runs().empty()) << "F and G overlap kept stretches";
+    EXPECT_FALSE(space.release(192, 32)) << "C overlaps a kept stretch";
+    EXPECT_TRUE(space.release(64, 32));   // A and B touch nothing kept, and no longer meet F
+    EXPECT_TRUE(space.release(128, 32));
+    EXPECT_EQ(space.runs(), (Ranges{{64, 32}, {128, 32}}));
+    EXPECT_EQ(space.changedRuns(), space.runs());
+    EXPECT_EQ(space.allocate(32), std::optional<std::uint32_t>(64));
+}
+
 TEST(FreeSpace, GivenUpCellsJoinTheirFreeNeighbours) {
     // Cells of 32 bytes from offset 64 on: A used, B used, F free, C used, D used.
     std::string bins = page(0, {-32, -32, 32, -32, -32});
