@@ -1,6 +1,7 @@
 // The structural check of hive files: each of its rules against a file that breaks it, the
 // files it must pass (hives of libhivex, the default hive, the engine's commits, hives that
-// Windows wrote).
+// Windows wrote), and the guard that runs it after every commit of a test.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "hive_check.h"
 #include "hive_fixture.h"
+#include "hive_guard.h"
 #include "platform/hive_file.h"
 #include "platform/hive_format.h"
 #include "platform/registry.h"
@@ -346,5 +348,55 @@ INSTANTIATE_TEST_SUITE_P(Check, RealHives,
                              std::erase(name, '.');
                              return name;
                          });
+
+// --- the guard of every commit ----------------------------------------------------------------
+
+class Guard : public testing::Test {
+protected:
+    testsupport::TempDir dir;
+    std::string file = dir.file("SOFTWARE");
+    std::optional<testsupport::ScopedHive> scope;
+
+    void SetUp() override {
+        testsupport::makeHive(file, {textValue("AutoAdminLogon", u"0")});
+        scope.emplace(file);
+    }
+    platform::Key openAndSet() {
+        platform::Key key = 0;
+        EXPECT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyAllAccess, &key), 0);
+        const std::string one = "1\0"s;
+        EXPECT_EQ(platform::RegSetValueExA(key, "AutoAdminLogon", 0, platform::RegSz,
+                                           reinterpret_cast<const std::uint8_t*>(one.data()), 2), 0);
+        return key;
+    }
+};
+
+TEST_F(Guard, ChecksEveryCommit) {
+    const std::size_t before = testsupport::guardedCommits();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(platform::RegCloseKey(openAndSet()), 0);
+    EXPECT_EQ(testsupport::guardedCommits(), before + 3);
+    // A close without a change writes nothing, and nothing is checked.
+    platform::Key key = 0;
+    ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyRead, &key), 0);
+    EXPECT_EQ(platform::RegCloseKey(key), 0);
+    EXPECT_EQ(testsupport::guardedCommits(), before + 3);
+}
+
+TEST_F(Guard, FailsTheTestForAFaultTheCommitAdded) {
+    platform::Key key = 0;
+    ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyRead, &key), 0);
+    // Another file takes the hive's place, as a commit's would, with a value nothing refers to.
+    std::string h = testsupport::fileBytes(file);
+    std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
+    hive_node_h node = hivex_root(hx.get());
+    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"})
+        node = hivex_node_get_child(hx.get(), node, part);
+    set32(h, node + 4 + 0x24, 0);
+    set32(h, node + 4 + 0x28, 0xFFFFFFFF);
+    const std::string other = dir.file("other");
+    testsupport::writeFile(other, h);
+    ASSERT_EQ(std::rename(other.c_str(), file.c_str()), 0);
+    EXPECT_NONFATAL_FAILURE(platform::RegCloseKey(key), "LeakedCell");
+}
 
 } // namespace
