@@ -48,6 +48,8 @@ std::string queryEveryWay(Key key, const char* name) {
     if (whole.code != status::Success || whole.type != type || whole.data.size() != size)
         return said(std::string("a read of ") + name + " into its own size gave", whole.code);
     if (written && std::memcmp(buffer, whole.data.data(), written) != 0) return std::string(name) + " read two ways differs";
+    // Long values cost a conversion a read: the rest for those the program could show.
+    if (size > 4096) return {};
     if (readValue(key, name) != whole) return std::string(name) + " read twice differs";
     // One byte short: more data, and the size, and nothing written.
     if (size > 0) {
