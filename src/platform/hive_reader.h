@@ -99,9 +99,11 @@ public:
     // its bin from the bin's header; false when no cell begins there. Offsets read from a
     // damaged file may lead into the middle of a cell, which only this walk can tell.
     bool cellStartingAt(std::uint32_t offset, std::string_view& payload) const;
+    // The payload of the allocated cell at `offset`, as long as its size field says, without
+    // the walk: RegistryCorrupt when that leaves the bins or the cell is free.
+    Status cell(std::uint32_t offset, std::string_view& payload) const;
 
 private:
-    Status cell(std::uint32_t offset, std::string_view& payload) const;
     Status dataLayout(std::uint32_t value, std::vector<std::string_view>& pieces,
                       std::vector<std::uint32_t>& cells) const;
     Status forEachSubkey(std::uint32_t list, std::u16string_view name, std::uint32_t& out) const;

@@ -187,9 +187,21 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
     NewBin bin(oldBins, filetime);
     std::vector<KeyPatch> patches;
     // Cells nothing will refer to any more, with the signature each must carry ("" for raw
-    // bytes), and the cells the hive goes on using, which are never freed.
+    // bytes), and the cells the hive goes on using, where each begins and ends. A damaged
+    // offset may lead into the middle of a cell, so a cell in use may lie across others: no
+    // byte of one is written.
     std::map<std::uint32_t, std::string_view> freed;
-    std::set<std::uint32_t> inUse;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> inUse;
+    auto use = [&](std::uint32_t cell) {
+        std::string_view payload;
+        const bool whole = hive.cell(cell, payload) == status::Success;
+        inUse.emplace_back(cell, std::uint64_t{cell} + (whole ? 4 + payload.size() : 1));
+    };
+    // Whether any of the bytes from `from` to `to` belongs to a cell in use, other than `own`.
+    auto used = [&](std::uint64_t from, std::uint64_t to, std::uint32_t own) {
+        return std::any_of(inUse.begin(), inUse.end(),
+                           [&](const auto& c) { return c.first != own && c.first < to && from < c.second; });
+    };
 
     for (const auto& [key, change] : changes) {
         std::string_view keyCell;
@@ -223,11 +235,12 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
         put32(patch.fields, field(nk::MaxValueData), maxData);
         patches.push_back(std::move(patch));
 
-        inUse.insert(key);
+        use(key);
         std::vector<std::uint32_t> cells;
         for (std::uint32_t cell : kept) {
-            inUse.insert(cell);
-            if (hive.dataCells(cell, cells) == status::Success) inUse.insert(cells.begin(), cells.end());
+            use(cell);
+            if (hive.dataCells(cell, cells) == status::Success)
+                for (std::uint32_t c : cells) use(c);
         }
         if (change.storedList != NoCell) freed.emplace(change.storedList, "");
         for (std::uint32_t old : change.stored) {
@@ -236,6 +249,13 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
             if (hive.dataCells(old, cells) != status::Success) continue;
             for (std::size_t i = 0; i < cells.size(); ++i) freed.emplace(cells[i], i == 0 && cells.size() > 1 ? "db" : "");
         }
+    }
+
+    // A value kept across the fields of its own key would change with them: such a key is too
+    // damaged to write.
+    for (const KeyPatch& patch : patches) {
+        const std::uint64_t at = std::uint64_t{patch.key} + 4 + nk::Written;
+        if (used(at, at + patch.fields.size(), patch.key)) return status::RegistryCorrupt;
     }
 
     const std::uint64_t newBins = std::uint64_t{oldBins} + bin.sizeIfFinished();
@@ -248,10 +268,10 @@ Status writeChangedHive(const MappedHive& hive, int source, int target, const Hi
         if (const Status s = writeAt(target, patch.fields, BaseBlockSize + patch.key + 4 + nk::Written)) return s;
     for (const auto& [cell, signature] : freed) {
         // A damaged offset may lead to a cell that something else uses, or into the middle of
-        // one: such a cell stays allocated. Space left unused harms no reader; a cell freed
-        // under a key or value loses it.
+        // one, or a cell in use may lie across it: such a cell stays allocated. Space left
+        // unused harms no reader; a cell freed under a key or value loses it.
         std::string_view payload;
-        if (inUse.count(cell) || !hive.cellStartingAt(cell, payload)) continue;
+        if (used(cell, std::uint64_t{cell} + 4, NoCell) || !hive.cellStartingAt(cell, payload)) continue;
         if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
         std::string field(4, '\0');
         put32(field, 0, static_cast<std::uint32_t>(payload.size() + 4));
