@@ -12,19 +12,15 @@
 
 #include "hive_fixture.h"
 #include "targets.h"
+#include "platform/bytes.h"
 
 namespace {
 
+using platform::le32;
+using platform::put32;
+
 using Target = std::string (*)(const std::uint8_t*, std::size_t);
 
-std::uint32_t get32(const std::string& h, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(h.at(at + i));
-    return v;
-}
-void put32(std::string& h, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
-}
 
 // A sound hive with AutoAdminLogon and DefaultUserName, and its cells by file offset.
 struct Spotted {
@@ -48,13 +44,13 @@ Spotted spotted() {
 // Appends a bin of one page to the hive: a raw cell of 24 bytes, then a copy of the cell at
 // `copied`, the rest free. The offsets of the two cells.
 std::pair<std::uint32_t, std::uint32_t> appendCopy(std::string& h, std::size_t copied) {
-    const std::uint32_t at = get32(h, 40);
+    const std::uint32_t at = le32(h, 40);
     std::string bin(4096, '\0');
     bin.replace(0, 4, "hbin");
     put32(bin, 4, at);
     put32(bin, 8, 4096);
     put32(bin, 32, static_cast<std::uint32_t>(-24));
-    const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(h, copied)));
+    const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, copied)));
     bin.replace(56, size, h.substr(copied, size));
     put32(bin, 56 + size, 4096 - 56 - size);
     h += bin;
@@ -88,7 +84,7 @@ const std::vector<Finding> Findings = {
          const Spotted s = spotted();
          std::string h = s.hive;
          const auto [raw, copy] = appendCopy(h, s.autoLogon);
-         put32(h, 4096 + get32(h, s.winlogon + 4 + 0x28) + 4, copy); // the list names the copy
+         put32(h, 4096 + le32(h, s.winlogon + 4 + 0x28) + 4, copy); // the list names the copy
          dataAcross(h, s, raw, 16, 8);
          return h;
      }},
@@ -97,7 +93,7 @@ const std::vector<Finding> Findings = {
          const Spotted s = spotted();
          std::string h = s.hive;
          const auto [raw, copy] = appendCopy(h, s.winlogon);
-         put32(h, 4096 + get32(h, s.currentVersion + 4 + 0x1C) + 4 + 4, copy); // the parent lists the copy
+         put32(h, 4096 + le32(h, s.currentVersion + 4 + 0x1C) + 4 + 4, copy); // the parent lists the copy
          dataAcross(h, s, raw, 96, 64);
          return h;
      }},

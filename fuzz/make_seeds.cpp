@@ -15,20 +15,16 @@
 #include "platform/registry.h"
 #include "targets.h"
 #include "workspace.h"
+#include "platform/bytes.h"
 
 namespace {
+
+using platform::le32;
+using platform::put32;
 
 using testsupport::HiveValue;
 using testsupport::textValue;
 
-std::uint32_t get32(const std::string& h, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(h.at(at + i));
-    return v;
-}
-void put32(std::string& h, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
-}
 std::string u32(std::uint32_t v) {
     std::string s(4, '\0');
     put32(s, 0, v);
@@ -37,7 +33,7 @@ std::string u32(std::uint32_t v) {
 
 // Appends a bin holding one cell with `payload`; its offset.
 std::uint32_t appendCell(std::string& h, const std::string& payload) {
-    const std::uint32_t at = get32(h, 40);
+    const std::uint32_t at = le32(h, 40);
     const std::size_t cell = (4 + payload.size() + 7) / 8 * 8;
     const std::size_t size = (32 + cell + 4095) / 4096 * 4096;
     std::string bin(size, '\0');
@@ -159,7 +155,7 @@ int main(int argc, char** argv) {
         hives.emplace_back("big-data", committed(long15, {{"LegalNoticeText", 1, std::string(9000, 'n') + '\0'},
                                                           {"Big", 3, std::string(20000, 'b')}}));
         std::string dirty = fuzz::soundHives()[0];
-        put32(dirty, 8, get32(dirty, 4) + 1);
+        put32(dirty, 8, le32(dirty, 4) + 1);
         fuzz::sealBaseBlock(dirty);
         hives.emplace_back("dirty", dirty);
 

@@ -9,8 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/hive_file.h"
 #include "platform/hive_format.h"
+#include "platform/paths.h"
 
 namespace platform::hive {
 namespace {
@@ -35,23 +37,14 @@ constexpr DefaultValue WinlogonDefaults[] = {
 constexpr const char* WinlogonPath[] = {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"};
 
 // UTF-16LE with its terminating NUL.
-std::string storedText(std::u16string_view text) {
-    std::string bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    bytes.append(2, '\0');
-    return bytes;
-}
+std::string storedText(std::u16string_view text) { return utf16le(text) + std::string(2, '\0'); }
 
 // Makes every missing folder of `folder`, each 0700.
 int makeFolders(const std::string& folder) {
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : (errno = ENOTDIR, -1);
     if (errno != ENOENT) return -1;
-    const auto slash = folder.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && makeFolders(folder.substr(0, slash)) != 0) return -1;
+    if (makeFolders(folderOf(folder)) != 0) return -1;
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
     return 0;
 }
@@ -94,8 +87,7 @@ Status ensureDefaultHive(const std::string& path) {
     if (stat(path.c_str(), &st) == 0) return status::Success;
     if (errno != ENOENT) return statusOfErrno(errno);
 
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string folder = folderOf(path);
     if (makeFolders(folder) != 0) return statusOfErrno(errno);
 
     PendingFile pending;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/hive_reader.h"
+#include "platform/paths.h"
 
 namespace platform::hive {
 namespace {
@@ -21,18 +22,6 @@ namespace {
 // How long an open waits for another process that holds the hive.
 constexpr auto LockPatience = std::chrono::seconds(10);
 constexpr auto LockPoll = std::chrono::milliseconds(5);
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
@@ -126,19 +115,17 @@ std::string variableHivePath() {
 
 void selectHive(std::string path) { selectedHive = path.empty() ? path : absoluteOf(path); }
 
-bool hiveNamed() { return !selectedHive.empty() || !variableHivePath().empty(); }
-
-std::string hivePath() {
-    if (!selectedHive.empty()) return selectedHive;
+ChosenHive chosenHive() {
+    if (!selectedHive.empty()) return {selectedHive, true};
     const std::string named = variableHivePath();
-    if (named.empty()) return defaultHivePath();
+    if (named.empty()) return {defaultHivePath(), false};
     // The name made absolute once, against the working folder of the moment it was first seen.
     static std::string lastNamed, lastAbsolute;
     if (named != lastNamed) {
         lastNamed = named;
         lastAbsolute = absoluteOf(named);
     }
-    return lastAbsolute;
+    return {lastAbsolute, true};
 }
 
 Status resolveHive(const std::string& path, std::string& resolved) {

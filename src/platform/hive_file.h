@@ -44,19 +44,20 @@ Status statusOfErrno(int err);
 
 // The hive the next open works on: the file that the program selected for itself (from its
 // command line), else the file that the environment variable names, else the default hive
-// ($XDG_DATA_HOME/vantorio/SOFTWARE, ~/.local/share/vantorio/SOFTWARE). Empty when there is
-// no home to put the default hive in. A relative name is made absolute against the working
-// folder of the moment it was selected or first seen, so it names the same file afterwards.
-std::string hivePath();
+// ($XDG_DATA_HOME/vantorio/SOFTWARE, ~/.local/share/vantorio/SOFTWARE). A relative name is
+// made absolute against the working folder of the moment it was selected or first seen, so
+// it names the same file afterwards.
+struct ChosenHive {
+    std::string path; // empty when there is no home to put the default hive in
+    bool named = false; // selected or named by the variable, so never created
+};
+ChosenHive chosenHive();
 std::string defaultHivePath();
 // The file the variable names, or empty when it is unset or empty.
 std::string variableHivePath();
 
 // Makes `path` the hive of this process, ahead of the variable; an empty path undoes it.
 void selectHive(std::string path);
-// Whether the hive is one that was named (selected or by the variable), which is never
-// created, rather than the default hive.
-bool hiveNamed();
 
 // Why a named hive cannot be used.
 enum class HiveProblem {

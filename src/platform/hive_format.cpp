@@ -3,33 +3,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/bytes.h"
+
 namespace platform::hive {
 namespace {
-
-std::uint32_t le32(std::string_view b, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
-// Little-endian writers over a byte string.
-struct Writer {
-    std::string& out;
-    void put16(std::size_t at, std::uint16_t v) {
-        out[at] = static_cast<char>(v);
-        out[at + 1] = static_cast<char>(v >> 8);
-    }
-    void put32(std::size_t at, std::uint32_t v) {
-        put16(at, static_cast<std::uint16_t>(v));
-        put16(at + 2, static_cast<std::uint16_t>(v >> 16));
-    }
-    void put64(std::size_t at, std::uint64_t v) {
-        put32(at, static_cast<std::uint32_t>(v));
-        put32(at + 4, static_cast<std::uint32_t>(v >> 32));
-    }
-    void bytes(std::size_t at, std::string_view b) { out.replace(at, b.size(), b); }
-};
 
 // A self-relative security descriptor for the root key: owner Administrators, group SYSTEM;
 // Administrators and SYSTEM have full control, Users may read, CREATOR OWNER owns subkeys.
@@ -42,11 +19,10 @@ std::string rootSecurity() {
     std::uint16_t count = 0;
     auto ace = [&](std::uint8_t flags, std::uint32_t mask, const std::string& sid) {
         std::string a(8, '\0');
-        Writer w{a};
         a[0] = 0; // ACCESS_ALLOWED_ACE_TYPE
         a[1] = static_cast<char>(flags);
-        w.put16(2, static_cast<std::uint16_t>(8 + sid.size()));
-        w.put32(4, mask);
+        put16(a, 2, static_cast<std::uint16_t>(8 + sid.size()));
+        put32(a, 4, mask);
         acl += a + sid;
         ++count;
     };
@@ -55,46 +31,50 @@ std::string rootSecurity() {
     ace(ContainerInherit, 0xF003F, system);
     ace(ContainerInherit, 0x20019, users);
     ace(ContainerInherit | InheritOnly, 0x10000000, creator);
-    Writer wa{acl};
     acl[0] = 2; // ACL_REVISION
-    wa.put16(2, static_cast<std::uint16_t>(acl.size()));
-    wa.put16(4, count);
+    put16(acl, 2, static_cast<std::uint16_t>(acl.size()));
+    put16(acl, 4, count);
 
     std::string sd(20, '\0');
-    Writer w{sd};
     sd[0] = 1;                 // revision
-    w.put16(2, 0x8004);        // self-relative, DACL present
+    put16(sd, 2, 0x8004);      // self-relative, DACL present
     const auto daclAt = static_cast<std::uint32_t>(sd.size());
     const auto ownerAt = static_cast<std::uint32_t>(daclAt + acl.size());
     const auto groupAt = static_cast<std::uint32_t>(ownerAt + admins.size());
-    w.put32(4, ownerAt);
-    w.put32(8, groupAt);
-    w.put32(12, 0);            // no SACL
-    w.put32(16, daclAt);
+    put32(sd, 4, ownerAt);
+    put32(sd, 8, groupAt);
+    put32(sd, 12, 0);          // no SACL
+    put32(sd, 16, daclAt);
     return sd + acl + admins + system;
 }
 
 std::size_t roundUp8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
+// A cell of `size` bytes at `at`, allocated, whose payload begins with `signature`.
+void allocate(std::string& hive, std::size_t at, std::size_t size, std::string_view signature) {
+    put32(hive, at + cell::Size, static_cast<std::uint32_t>(-static_cast<std::int32_t>(size)));
+    hive.replace(at + cell::Payload, signature.size(), signature);
+}
+
 } // namespace
 
 std::uint32_t baseBlockChecksum(std::string_view block) {
     std::uint32_t sum = 0;
-    for (std::size_t at = 0; at < 508; at += 4) sum ^= le32(block, at);
+    for (std::size_t at = 0; at < regf::Checksum; at += 4) sum ^= le32(block, at);
     if (sum == 0xFFFFFFFF) return 0xFFFFFFFE;
     if (sum == 0) return 1;
     return sum;
 }
 
 std::optional<BaseBlock> readBaseBlock(std::string_view bytes) {
-    if (bytes.size() < BaseBlockSize || bytes.substr(0, 4) != "regf") return std::nullopt;
+    if (bytes.size() < BaseBlockSize || bytes.substr(regf::Signature, 4) != "regf") return std::nullopt;
     BaseBlock b;
-    b.sequence1 = le32(bytes, 4);
-    b.sequence2 = le32(bytes, 8);
-    b.minor = le32(bytes, 24);
-    b.rootCell = le32(bytes, 36);
-    b.binsSize = le32(bytes, 40);
-    b.checksum = le32(bytes, 508);
+    b.sequence1 = le32(bytes, regf::Sequence1);
+    b.sequence2 = le32(bytes, regf::Sequence2);
+    b.minor = le32(bytes, regf::Minor);
+    b.rootCell = le32(bytes, regf::RootCell);
+    b.binsSize = le32(bytes, regf::BinsSize);
+    b.checksum = le32(bytes, regf::Checksum);
     b.computedChecksum = baseBlockChecksum(bytes);
     return b;
 }
@@ -107,66 +87,61 @@ std::uint64_t filetimeNow() {
 
 std::string emptyHive(std::uint64_t filetime) {
     std::string hive(BaseBlockSize + HiveBinSize, '\0');
-    Writer w{hive};
 
     // The hive bin and its cells; cell offsets count from the start of the first bin.
     const std::size_t bin = BaseBlockSize;
-    w.bytes(bin, "hbin");
-    w.put32(bin + 4, 0);                  // this bin's offset
-    w.put32(bin + 8, HiveBinSize);
-    w.put64(bin + 20, filetime);
+    hive.replace(bin + hbin::Signature, 4, "hbin");
+    put32(hive, bin + hbin::Offset, 0);
+    put32(hive, bin + hbin::Size, HiveBinSize);
+    put64(hive, bin + hbin::Written, filetime);
 
     const std::string rootName = "ROOT";
-    const std::size_t nkCell = 0x20;
-    const std::size_t nkSize = roundUp8(4 + 0x4C + rootName.size());
+    const std::size_t nkCell = BinHeaderSize;
+    const std::size_t nkSize = roundUp8(cell::Payload + nk::Name + rootName.size());
     const std::string security = rootSecurity();
     const std::size_t skCell = nkCell + nkSize;
-    const std::size_t skSize = roundUp8(4 + 0x14 + security.size());
+    const std::size_t skSize = roundUp8(cell::Payload + sk::Descriptor + security.size());
     const std::size_t freeCell = skCell + skSize;
 
-    // The root key: a compressed (single-byte) name, no subkeys, no values, no class.
-    std::size_t at = bin + nkCell;
-    w.put32(at, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
-    at += 4;
-    w.bytes(at, "nk");
-    w.put16(at + 0x02, 0x2C);             // hive entry, cannot be deleted, compressed name
-    w.put64(at + 0x04, filetime);
-    w.put32(at + 0x10, 0xFFFFFFFF);       // no parent
-    w.put32(at + 0x1C, 0xFFFFFFFF);       // no subkey list
-    w.put32(at + 0x20, 0xFFFFFFFF);       // no volatile subkey list
-    w.put32(at + 0x28, 0xFFFFFFFF);       // no value list
-    w.put32(at + 0x2C, static_cast<std::uint32_t>(skCell));
-    w.put32(at + 0x30, 0xFFFFFFFF);       // no class name
-    w.put16(at + 0x48, static_cast<std::uint16_t>(rootName.size()));
-    w.bytes(at + 0x4C, rootName);
+    // The root key: a compressed name, no subkeys, no values, no class.
+    allocate(hive, bin + nkCell, nkSize, "nk");
+    std::size_t at = bin + nkCell + cell::Payload;
+    put16(hive, at + nk::Flags, nk::HiveEntry | nk::NoDelete | nk::CompressedName);
+    put64(hive, at + nk::Written, filetime);
+    put32(hive, at + nk::Parent, NoCell);
+    put32(hive, at + nk::SubkeyList, NoCell);
+    put32(hive, at + nk::VolatileSubkeyList, NoCell);
+    put32(hive, at + nk::ValueList, NoCell);
+    put32(hive, at + nk::Security, static_cast<std::uint32_t>(skCell));
+    put32(hive, at + nk::ClassName, NoCell);
+    put16(hive, at + nk::NameLength, static_cast<std::uint16_t>(rootName.size()));
+    hive.replace(at + nk::Name, rootName.size(), rootName);
 
-    // Its security descriptor, alone in the list of descriptors.
-    at = bin + skCell;
-    w.put32(at, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
-    at += 4;
-    w.bytes(at, "sk");
-    w.put32(at + 0x04, static_cast<std::uint32_t>(skCell));
-    w.put32(at + 0x08, static_cast<std::uint32_t>(skCell));
-    w.put32(at + 0x0C, 1);                // one key refers to it
-    w.put32(at + 0x10, static_cast<std::uint32_t>(security.size()));
-    w.bytes(at + 0x14, security);
+    // Its security descriptor, alone in the ring of descriptors.
+    allocate(hive, bin + skCell, skSize, "sk");
+    at = bin + skCell + cell::Payload;
+    put32(hive, at + sk::Previous, static_cast<std::uint32_t>(skCell));
+    put32(hive, at + sk::Next, static_cast<std::uint32_t>(skCell));
+    put32(hive, at + sk::References, 1);
+    put32(hive, at + sk::DescriptorSize, static_cast<std::uint32_t>(security.size()));
+    hive.replace(at + sk::Descriptor, security.size(), security);
 
     // The rest of the bin is one free cell.
-    w.put32(bin + freeCell, static_cast<std::uint32_t>(HiveBinSize - freeCell));
+    put32(hive, bin + freeCell + cell::Size, static_cast<std::uint32_t>(HiveBinSize - freeCell));
 
-    // The base block.
-    w.bytes(0, "regf");
-    w.put32(4, 1);
-    w.put32(8, 1);
-    w.put64(12, filetime);
-    w.put32(20, 1);                       // format 1.3
-    w.put32(24, 3);
-    w.put32(28, 0);                       // primary file
-    w.put32(32, 1);                       // direct memory load
-    w.put32(36, static_cast<std::uint32_t>(nkCell));
-    w.put32(40, HiveBinSize);
-    w.put32(44, 1);                       // clustering factor
-    w.put32(508, baseBlockChecksum(hive));
+    // The base block: format 1.3, a primary file in direct memory-load form.
+    hive.replace(regf::Signature, 4, "regf");
+    put32(hive, regf::Sequence1, 1);
+    put32(hive, regf::Sequence2, 1);
+    put64(hive, regf::Written, filetime);
+    put32(hive, regf::Major, 1);
+    put32(hive, regf::Minor, 3);
+    put32(hive, regf::FileType, 0);
+    put32(hive, regf::FileFormat, 1);
+    put32(hive, regf::RootCell, static_cast<std::uint32_t>(nkCell));
+    put32(hive, regf::BinsSize, HiveBinSize);
+    put32(hive, regf::Clustering, 1);
+    put32(hive, regf::Checksum, baseBlockChecksum(hive));
     return hive;
 }
 

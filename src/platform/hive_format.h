@@ -1,5 +1,11 @@
-// The on-disk form of a registry hive, as far as this layer reads or writes it itself: the
-// base block at the start of the file and the smallest hive that hivex will open and grow.
+// The on-disk form of a registry hive: every record this layer reads or writes, each field by
+// name at its offset, and the base block at the start of the file.
+//
+// A hive file is a base block of 4096 bytes, then hive bins. Each bin is a whole number of
+// pages, begins with a header and is tiled by cells. A cell begins with its size as a signed
+// 32-bit number (negative while the cell is allocated, positive while it is free, always a
+// multiple of 8, the field included); its payload follows. Cells refer to one another by
+// offsets counted from the start of the first bin. All numbers are little-endian.
 #pragma once
 
 #include <cstddef>
@@ -11,11 +17,82 @@
 namespace platform::hive {
 
 inline constexpr std::size_t BaseBlockSize = 4096;
-inline constexpr std::size_t HiveBinSize = 4096;
-inline constexpr std::size_t BinHeaderSize = 32; // "hbin", its offset, its size, ...
+inline constexpr std::size_t HiveBinSize = 4096; // a page: bins are whole pages, and begin on one
+inline constexpr std::size_t CellAlignment = 8;
 // Where a hive's bins must end at the latest: a cell offset with its top bit set names volatile
 // storage (memory only) to Windows, so no cell of a file may lie at or beyond it.
 inline constexpr std::uint32_t BinsLimit = 0x80000000;
+// "No cell" in an offset field.
+inline constexpr std::uint32_t NoCell = 0xFFFFFFFF;
+// The most data one segment of a big-data value holds.
+inline constexpr std::uint32_t BigDataSegment = 16344;
+
+// The base block ("regf"): offsets from the start of the file. A write raises Sequence1
+// before it begins and Sequence2 when it is complete; the checksum covers the bytes before it.
+namespace regf {
+inline constexpr std::size_t
+    Signature = 0x000, Sequence1 = 0x004, Sequence2 = 0x008, Written = 0x00C,
+    Major = 0x014, Minor = 0x018, FileType = 0x01C, FileFormat = 0x020,
+    RootCell = 0x024, BinsSize = 0x028, Clustering = 0x02C, Checksum = 0x1FC,
+    HeaderSize = 0x200; // what a commit rewrites
+} // namespace regf
+
+// A hive bin's header ("hbin"): offsets from the bin's start. Offset is the bin's own offset.
+namespace hbin {
+inline constexpr std::size_t Signature = 0x00, Offset = 0x04, Size = 0x08, Written = 0x14, HeaderSize = 0x20;
+} // namespace hbin
+inline constexpr std::size_t BinHeaderSize = hbin::HeaderSize;
+
+// A cell: its size field, then its payload. Offsets from the cell's start.
+namespace cell {
+inline constexpr std::size_t Size = 0x00, Payload = 0x04;
+} // namespace cell
+
+// The records below are payloads of cells: offsets from the payload's start, the two-letter
+// signature first.
+
+// A key ("nk"): its fixed fields, then its name (Latin-1 when CompressedName, else UTF-16LE).
+namespace nk {
+inline constexpr std::size_t
+    Signature = 0x00, Flags = 0x02, Written = 0x04, Access = 0x0C, Parent = 0x10,
+    SubkeyCount = 0x14, VolatileSubkeyCount = 0x18, SubkeyList = 0x1C, VolatileSubkeyList = 0x20,
+    ValueCount = 0x24, ValueList = 0x28, Security = 0x2C, ClassName = 0x30,
+    MaxSubkeyName = 0x34, MaxSubkeyClass = 0x38, MaxValueName = 0x3C, MaxValueData = 0x40,
+    WorkVar = 0x44, NameLength = 0x48, ClassLength = 0x4A, Name = 0x4C;
+// Flags: the hive's root, a key that cannot be deleted, a name of one byte a character.
+inline constexpr std::uint16_t HiveEntry = 0x0004, NoDelete = 0x0008, CompressedName = 0x0020;
+} // namespace nk
+
+// A value ("vk"): its fixed fields, then its name. Data of up to four bytes lives in the
+// DataOffset field itself, which the top bit of DataSize says.
+namespace vk {
+inline constexpr std::size_t
+    Signature = 0x00, NameLength = 0x02, DataSize = 0x04, DataOffset = 0x08, Type = 0x0C, Flags = 0x10,
+    Name = 0x14;
+inline constexpr std::uint16_t CompressedName = 0x0001;
+inline constexpr std::uint32_t InlineData = 0x80000000;
+inline constexpr std::uint32_t InlineCapacity = 4;
+} // namespace vk
+
+// A security descriptor ("sk"), in a ring of all the hive's descriptors.
+namespace sk {
+inline constexpr std::size_t
+    Signature = 0x00, Previous = 0x04, Next = 0x08, References = 0x0C, DescriptorSize = 0x10, Descriptor = 0x14;
+} // namespace sk
+
+// A list of subkeys: "lf" and "lh" entries are a key's offset and a hash of its name (8 bytes),
+// "li" entries a key's offset, "ri" entries the offset of a list of one of the other kinds. A
+// key's value list has no header: one offset a value.
+namespace list {
+inline constexpr std::size_t Signature = 0x00, Count = 0x02, Entries = 0x04;
+inline constexpr std::size_t HashedEntry = 8, PlainEntry = 4;
+} // namespace list
+
+// Big data ("db", format 1.4 and later): a value's data in segments of BigDataSegment bytes,
+// each a cell, named by a list of their offsets.
+namespace db {
+inline constexpr std::size_t Signature = 0x00, SegmentCount = 0x02, SegmentList = 0x04, Size = 0x08;
+} // namespace db
 
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {
@@ -31,14 +108,14 @@ struct BaseBlock {
     bool checksumValid() const { return checksum == computedChecksum; }
     // Whether a file of `fileSize` bytes holds all the bins the base block announces.
     bool wholeIn(std::uint64_t fileSize) const {
-        return binsSize != 0 && binsSize % 4096 == 0 && BaseBlockSize + std::uint64_t{binsSize} <= fileSize;
+        return binsSize != 0 && binsSize % HiveBinSize == 0 && BaseBlockSize + std::uint64_t{binsSize} <= fileSize;
     }
 };
 
 // The base block of a file's first bytes; nothing when they are not one ("regf" and 4096 bytes).
 std::optional<BaseBlock> readBaseBlock(std::string_view bytes);
 
-// The checksum of a base block: the XOR of its first 127 little-endian double words, with
+// The checksum of a base block: the XOR of the double words before its Checksum field, with
 // 0 and 0xFFFFFFFF replaced as the registry does.
 std::uint32_t baseBlockChecksum(std::string_view block);
 

@@ -21,15 +21,13 @@ bool signature(std::string_view payload, const char* sig) {
 }
 
 std::u16string decode(std::string_view bytes, bool compressed) {
-    std::u16string text;
     if (compressed) {
+        std::u16string text;
         text.reserve(bytes.size());
         for (char c : bytes) text.push_back(static_cast<unsigned char>(c));
-    } else {
-        text.reserve(bytes.size() / 2);
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) text.push_back(static_cast<char16_t>(le16(bytes, i)));
+        return text;
     }
-    return text;
+    return fromUtf16le(bytes);
 }
 
 // Whether a stored name is `name` to the registry, without decoding names of another length.
@@ -50,14 +48,6 @@ std::optional<std::uint32_t> asciiNameHash(std::u16string_view name) {
 }
 
 } // namespace
-
-std::uint16_t le16(std::string_view b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
-
-std::uint32_t le32(std::string_view b, std::size_t at) {
-    return static_cast<std::uint32_t>(le16(b, at)) | static_cast<std::uint32_t>(le16(b, at + 2)) << 16;
-}
 
 std::u16string StoredName::text() const { return decode(bytes, compressed); }
 
@@ -116,9 +106,9 @@ Status MappedHive::map(int fd, std::uint64_t fileSize) {
     base_ = *base;
 
     const std::string_view bins(reinterpret_cast<const char*>(bins_), base_.binsSize);
-    const std::uint32_t firstBin = le32(bins, 8);
-    if (bins.substr(0, 4) != "hbin" || le32(bins, 4) != 0 || firstBin < HiveBinSize || firstBin % HiveBinSize != 0 ||
-        firstBin > base_.binsSize) {
+    const std::uint32_t firstBin = le32(bins, hbin::Size);
+    if (bins.substr(hbin::Signature, 4) != "hbin" || le32(bins, hbin::Offset) != 0 || firstBin < HiveBinSize ||
+        firstBin % HiveBinSize != 0 || firstBin > base_.binsSize) {
         unmap();
         return status::BadDatabase;
     }
@@ -136,13 +126,13 @@ Status MappedHive::cell(std::uint32_t offset, std::string_view& payload) const {
     // An offset with its top bit set names volatile storage, which no file holds, even one
     // whose bins reach that far.
     if (offset >= BinsLimit) return Corrupt;
-    if (offset % 8 != 0 || offset >= bins || bins - offset < 8) return Corrupt;
+    if (offset % CellAlignment != 0 || offset >= bins || bins - offset < CellAlignment) return Corrupt;
     const std::string_view all(reinterpret_cast<const char*>(bins_), bins);
-    const auto size = static_cast<std::int32_t>(le32(all, offset));
+    const auto size = static_cast<std::int32_t>(le32(all, offset + cell::Size));
     if (size >= 0) return Corrupt; // a free cell is nothing anyone refers to
     const std::uint32_t length = 0u - static_cast<std::uint32_t>(size);
-    if (length < 8 || length > bins - offset) return Corrupt;
-    payload = all.substr(offset + 4, length - 4);
+    if (length < CellAlignment || length > bins - offset) return Corrupt;
+    payload = all.substr(offset + cell::Payload, length - cell::Payload);
     return status::Success;
 }
 
@@ -152,17 +142,17 @@ bool MappedHive::cellStartingAt(std::uint32_t offset, std::string_view& payload)
     // Bins begin on page boundaries: the nearest header at or before the cell that names its
     // own offset. A bin larger than a page has none on its later pages.
     std::uint32_t bin = offset - offset % HiveBinSize;
-    while (all.substr(bin, 4) != "hbin" || le32(all, bin + 4) != bin) {
+    while (all.substr(bin + hbin::Signature, 4) != "hbin" || le32(all, bin + hbin::Offset) != bin) {
         if (bin == 0) return false;
         bin -= HiveBinSize;
     }
-    const std::uint32_t size = le32(all, bin + 8);
+    const std::uint32_t size = le32(all, bin + hbin::Size);
     if (size < HiveBinSize || size > all.size() - bin || offset >= bin + size) return false;
     std::uint32_t at = bin + BinHeaderSize;
     while (at < offset) {
-        const auto field = static_cast<std::int32_t>(le32(all, at));
+        const auto field = static_cast<std::int32_t>(le32(all, at + cell::Size));
         const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
-        if (length < 8 || length % 8 != 0 || length > bin + size - at) return false;
+        if (length < CellAlignment || length % CellAlignment != 0 || length > bin + size - at) return false;
         at += length;
     }
     return at == offset;
@@ -179,14 +169,15 @@ Status MappedHive::keyCell(std::uint32_t key, std::string_view& payload) const {
 // first) whose name is `name`.
 Status MappedHive::matchIn(std::string_view list, std::size_t stride, std::u16string_view name,
                            std::uint32_t& out) const {
-    const std::size_t count = le16(list, 2);
-    if (count > (list.size() - 4) / stride) return Corrupt;
+    const std::size_t count = le16(list, list::Count);
+    if (count > (list.size() - list::Entries) / stride) return Corrupt;
     // The hashes let the search pass by keys without looking at them (their cells may lie
     // anywhere in the file); the names decide.
     const auto hash = signature(list, "lh") ? asciiNameHash(name) : std::nullopt;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t child = le32(list, 4 + i * stride);
-        if (hash && le32(list, 8 + i * stride) != *hash) continue;
+        const std::size_t entry = list::Entries + i * stride;
+        if (hash && le32(list, entry + 4) != *hash) continue; // the hash follows the key's offset
+        const std::uint32_t child = le32(list, entry);
         std::string_view payload;
         if (const Status s = keyCell(child, payload)) return s;
         const bool compressed = (le16(payload, nk::Flags) & nk::CompressedName) != 0;
@@ -201,20 +192,20 @@ Status MappedHive::matchIn(std::string_view list, std::size_t stride, std::u16st
 Status MappedHive::forEachSubkey(std::uint32_t listCell, std::u16string_view name, std::uint32_t& out) const {
     std::string_view list;
     if (const Status s = cell(listCell, list)) return s;
-    if (list.size() < 4) return Corrupt;
-    if (signature(list, "lf") || signature(list, "lh")) return matchIn(list, 8, name, out);
-    if (signature(list, "li")) return matchIn(list, 4, name, out);
+    if (list.size() < list::Entries) return Corrupt;
+    if (signature(list, "lf") || signature(list, "lh")) return matchIn(list, list::HashedEntry, name, out);
+    if (signature(list, "li")) return matchIn(list, list::PlainEntry, name, out);
     if (!signature(list, "ri")) return Corrupt;
     // An index of lists: each of them a plain list, so that no index can lead back to itself.
-    const std::size_t count = le16(list, 2);
-    if (count > (list.size() - 4) / 4) return Corrupt;
+    const std::size_t count = le16(list, list::Count);
+    if (count > (list.size() - list::Entries) / list::PlainEntry) return Corrupt;
     for (std::size_t i = 0; i < count; ++i) {
         std::string_view inner;
-        if (const Status s = cell(le32(list, 4 + i * 4), inner)) return s;
-        if (inner.size() < 4) return Corrupt;
+        if (const Status s = cell(le32(list, list::Entries + i * list::PlainEntry), inner)) return s;
+        if (inner.size() < list::Entries) return Corrupt;
         Status found = Corrupt;
-        if (signature(inner, "lf") || signature(inner, "lh")) found = matchIn(inner, 8, name, out);
-        else if (signature(inner, "li")) found = matchIn(inner, 4, name, out);
+        if (signature(inner, "lf") || signature(inner, "lh")) found = matchIn(inner, list::HashedEntry, name, out);
+        else if (signature(inner, "li")) found = matchIn(inner, list::PlainEntry, name, out);
         if (found != status::FileNotFound) return found;
     }
     return status::FileNotFound;
@@ -236,9 +227,9 @@ Status MappedHive::valueList(std::uint32_t key, std::vector<std::uint32_t>& out,
     if (count == 0) return status::Success;
     std::string_view list;
     if (const Status s = cell(le32(payload, nk::ValueList), list)) return s;
-    if (count > list.size() / 4) return Corrupt;
+    if (count > list.size() / list::PlainEntry) return Corrupt;
     out.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) out.push_back(le32(list, i * 4));
+    for (std::uint32_t i = 0; i < count; ++i) out.push_back(le32(list, i * list::PlainEntry));
     listCell = le32(payload, nk::ValueList);
     return status::Success;
 }
@@ -254,7 +245,7 @@ Status MappedHive::valueHead(std::uint32_t value, ValueHead& out) const {
     out.type = le32(payload, vk::Type);
     const std::uint32_t size = le32(payload, vk::DataSize);
     out.size = size & ~vk::InlineData;
-    if ((size & vk::InlineData) && out.size > 4) return Corrupt;
+    if ((size & vk::InlineData) && out.size > vk::InlineCapacity) return Corrupt;
     return status::Success;
 }
 
@@ -306,17 +297,17 @@ Status MappedHive::dataLayout(std::uint32_t value, std::vector<std::string_view>
         return status::Success;
     }
     // Big data: a "db" cell names a list of segments, each holding up to BigDataSegment bytes.
-    if (!signature(data, "db") || data.size() < 8) return Corrupt;
-    const std::size_t segments = le16(data, 2);
+    if (!signature(data, "db") || data.size() < db::Size) return Corrupt;
+    const std::size_t segments = le16(data, db::SegmentCount);
     if (std::uint64_t{segments} * BigDataSegment < head.size) return Corrupt;
-    const std::uint32_t listCell = le32(data, 4);
+    const std::uint32_t listCell = le32(data, db::SegmentList);
     std::string_view list;
     if (const Status s = cell(listCell, list)) return s;
-    if (segments > list.size() / 4) return Corrupt;
+    if (segments > list.size() / list::PlainEntry) return Corrupt;
     cells.push_back(listCell);
     std::size_t have = 0;
     for (std::size_t i = 0; i < segments; ++i) {
-        const std::uint32_t at = le32(list, i * 4);
+        const std::uint32_t at = le32(list, i * list::PlainEntry);
         cells.push_back(at);
         if (have == head.size) continue; // a segment the list names beyond the data
         std::string_view segment;

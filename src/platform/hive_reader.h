@@ -9,42 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/hive_format.h"
 #include "platform/registry.h"
 
 namespace platform::hive {
-
-// "No cell" in an offset field.
-inline constexpr std::uint32_t NoCell = 0xFFFFFFFF;
-// The most data one cell of a big-data value holds.
-inline constexpr std::uint32_t BigDataSegment = 16344;
-
-// The fixed part of a key (nk) cell: field offsets from the start of the cell's payload.
-namespace nk {
-inline constexpr std::size_t Flags = 0x02;
-inline constexpr std::size_t Written = 0x04;
-inline constexpr std::size_t SubkeyCount = 0x14;
-inline constexpr std::size_t SubkeyList = 0x1C;
-inline constexpr std::size_t ValueCount = 0x24;
-inline constexpr std::size_t ValueList = 0x28;
-inline constexpr std::size_t MaxValueName = 0x3C;
-inline constexpr std::size_t MaxValueData = 0x40;
-inline constexpr std::size_t NameLength = 0x48;
-inline constexpr std::size_t Name = 0x4C;
-inline constexpr std::uint16_t CompressedName = 0x20;
-} // namespace nk
-
-// A value (vk) cell.
-namespace vk {
-inline constexpr std::size_t NameLength = 0x02;
-inline constexpr std::size_t DataSize = 0x04;
-inline constexpr std::size_t DataOffset = 0x08;
-inline constexpr std::size_t Type = 0x0C;
-inline constexpr std::size_t Flags = 0x10;
-inline constexpr std::size_t Name = 0x14;
-inline constexpr std::uint16_t CompressedName = 0x0001;
-inline constexpr std::uint32_t InlineData = 0x80000000; // in the size: the data is the offset field itself
-} // namespace vk
 
 // A name as a cell stores it: Latin-1 bytes when compressed, else UTF-16LE.
 struct StoredName {
@@ -78,7 +47,7 @@ public:
 
     const BaseBlock& base() const { return base_; }
     // The base block's first bytes (those the checksum covers and a commit rewrites).
-    std::string_view baseBytes() const { return {reinterpret_cast<const char*>(map_), 512}; }
+    std::string_view baseBytes() const { return {reinterpret_cast<const char*>(map_), regf::HeaderSize}; }
     std::uint32_t root() const { return root_; }
     std::uint32_t binsSize() const { return base_.binsSize; }
     // The hive bins, the first at offset 0.
@@ -118,9 +87,5 @@ private:
     BaseBlock base_{};
     std::uint32_t root_ = NoCell;
 };
-
-// Little-endian fields of cell bytes.
-std::uint16_t le16(std::string_view b, std::size_t at);
-std::uint32_t le32(std::string_view b, std::size_t at);
 
 } // namespace platform::hive

@@ -1,8 +1,13 @@
 #include "platform/hive_space.h"
 
-#include "platform/hive_reader.h"
+#include "platform/bytes.h"
 
 namespace platform::hive {
+
+// Whether a bin's header, "hbin" and its own offset, is at `at`.
+bool FreeSpace::binHeaderAt(std::uint32_t at) const {
+    return bins_.substr(at + hbin::Signature, 4) == "hbin" && le32(bins_, at + hbin::Offset) == at;
+}
 
 FreeSpace::FreeSpace(std::string_view bins, std::uint32_t limit)
     : bins_(bins), end_(static_cast<std::uint32_t>(bins.size())), limit_(limit) {}
@@ -10,8 +15,8 @@ FreeSpace::FreeSpace(std::string_view bins, std::uint32_t limit)
 // The size of the bin whose header is at `at`, or 0 when there is none: "hbin", its own
 // offset, and a size of whole pages that stays inside the bins and below the limit.
 std::uint32_t FreeSpace::binSizeAt(std::uint32_t at) const {
-    if (bins_.size() - at < HiveBinSize || bins_.substr(at, 4) != "hbin" || le32(bins_, at + 4) != at) return 0;
-    const std::uint32_t size = le32(bins_, at + 8);
+    if (bins_.size() - at < HiveBinSize || !binHeaderAt(at)) return 0;
+    const std::uint32_t size = le32(bins_, at + hbin::Size);
     if (size < HiveBinSize || size % HiveBinSize != 0 || size > bins_.size() - at || size > limit_ - at) return 0;
     return size;
 }
@@ -21,7 +26,7 @@ std::uint32_t FreeSpace::binSizeAt(std::uint32_t at) const {
 std::optional<FreeSpace::Range> FreeSpace::binHolding(std::uint32_t offset) const {
     if (offset >= bins_.size() || offset >= limit_) return std::nullopt;
     for (std::uint32_t at = offset - offset % HiveBinSize;; at -= HiveBinSize) {
-        if (bins_.substr(at, 4) == "hbin" && le32(bins_, at + 4) == at) {
+        if (binHeaderAt(at)) {
             const std::uint32_t size = binSizeAt(at);
             if (size == 0 || offset - at >= size) return std::nullopt;
             return Range{at, size};
@@ -64,10 +69,11 @@ void FreeSpace::read(Range bin) {
     std::vector<std::pair<std::uint32_t, Run>> found;
     const std::string_view cells = bins_.substr(bin.offset, bin.size);
     for (std::uint32_t cell = BinHeaderSize; cell < cells.size();) {
-        const std::uint32_t field = le32(cells, cell);
+        const std::uint32_t field = le32(cells, cell + cell::Size);
         const bool free = static_cast<std::int32_t>(field) > 0;
         const std::uint32_t length = free ? field : 0u - field;
-        if (length < 8 || length % 8 != 0 || length > cells.size() - cell) return; // not tiled: offers nothing
+        if (length < CellAlignment || length % CellAlignment != 0 || length > cells.size() - cell)
+            return; // not tiled: offers nothing
         if (free) {
             if (!found.empty() && found.back().first + found.back().second.size == bin.offset + cell) {
                 found.back().second.size += length;
@@ -118,7 +124,7 @@ bool FreeSpace::inSoundBin(std::uint32_t offset, std::uint32_t size) const {
 }
 
 bool FreeSpace::release(std::uint32_t offset, std::uint32_t size) {
-    if (size < 8 || size % 8 != 0 || offset % 8 != 0) return false;
+    if (size < CellAlignment || size % CellAlignment != 0 || offset % CellAlignment != 0) return false;
     if (const auto bin = binHolding(offset); bin && read_.count(bin->offset) == 0) read(*bin);
     if (!inSoundBin(offset, size) || overlapsKept(offset, size)) return false;
     auto next = runs_.lower_bound(offset);
@@ -141,7 +147,7 @@ bool FreeSpace::release(std::uint32_t offset, std::uint32_t size) {
 }
 
 std::optional<std::uint32_t> FreeSpace::allocate(std::uint32_t size) {
-    if (size < 8 || size % 8 != 0) return std::nullopt;
+    if (size < CellAlignment || size % CellAlignment != 0) return std::nullopt;
     auto best = bySize_.lower_bound({size, 0});
     while (best == bySize_.end() && readNext()) best = bySize_.lower_bound({size, 0});
     if (best == bySize_.end()) {

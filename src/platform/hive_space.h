@@ -77,6 +77,7 @@ private:
     };
     using Runs = std::map<std::uint32_t, Run>;
 
+    bool binHeaderAt(std::uint32_t at) const;
     std::uint32_t binSizeAt(std::uint32_t at) const;
     std::optional<Range> binHolding(std::uint32_t offset) const;
     bool readNext();

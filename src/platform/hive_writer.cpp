@@ -10,24 +10,12 @@
 #include <set>
 #include <unistd.h>
 
+#include "platform/bytes.h"
 #include "platform/hive_file.h"
 #include "platform/hive_space.h"
 
 namespace platform::hive {
 namespace {
-
-void put16(std::string& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>(v >> 8);
-}
-void put32(std::string& b, std::size_t at, std::uint32_t v) {
-    put16(b, at, static_cast<std::uint16_t>(v));
-    put16(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-void put64(std::string& b, std::size_t at, std::uint64_t v) {
-    put32(b, at, static_cast<std::uint32_t>(v));
-    put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
-}
 
 // Whether a cell begins with the signature of a key, a value, a list of either, a security
 // descriptor or a big-data cell. Raw data that happens to start so is left allocated too.
@@ -92,7 +80,7 @@ Status copyPrefix(int source, int target, std::uint64_t length) {
 }
 
 
-std::uint32_t cellSize(std::size_t payload) { return static_cast<std::uint32_t>(roundUp(4 + payload, 8)); }
+std::uint32_t cellSize(std::size_t payload) { return static_cast<std::uint32_t>(roundUp(cell::Payload + payload, CellAlignment)); }
 
 // The cells a commit adds. Their places are chosen once all of them are known, the largest
 // first, so that big cells take the large runs of free space and small ones fill what is
@@ -139,8 +127,8 @@ public:
         for (Cell& cell : cells_) {
             const std::uint32_t size = cellSize(cell.payload.size());
             std::string bytes(size, '\0');
-            put32(bytes, 0, 0u - size);
-            bytes.replace(4, cell.payload.size(), cell.payload);
+            put32(bytes, cell::Size, 0u - size);
+            bytes.replace(cell::Payload, cell.payload.size(), cell.payload);
             std::string().swap(cell.payload);
             f(cell.offset, std::move(bytes));
         }
@@ -164,7 +152,7 @@ private:
 // a big-data cell naming a list of segments; up to four bytes live in the value cell itself.
 NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigData) {
     std::string vkCell(vk::Name, '\0');
-    vkCell.replace(0, 2, "vk");
+    vkCell.replace(vk::Signature, 2, "vk");
     put16(vkCell, vk::NameLength, static_cast<std::uint16_t>(value.name.bytes.size()));
     put32(vkCell, vk::Type, value.type);
     put16(vkCell, vk::Flags, value.name.compressed ? vk::CompressedName : 0);
@@ -172,7 +160,7 @@ NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigDa
 
     const auto size = static_cast<std::uint32_t>(value.data.size());
     std::optional<NewCells::Id> data;
-    if (size <= 4) {
+    if (size <= vk::InlineCapacity) {
         put32(vkCell, vk::DataSize, size | vk::InlineData);
         vkCell.replace(vk::DataOffset, size, value.data);
     } else if (!splitBigData || size <= BigDataSegment) {
@@ -181,19 +169,19 @@ NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigDa
     } else {
         put32(vkCell, vk::DataSize, size);
         const std::size_t segments = (value.data.size() + BigDataSegment - 1) / BigDataSegment;
-        const NewCells::Id list = cells.add(std::string(4 * segments, '\0'));
+        const NewCells::Id list = cells.add(std::string(list::PlainEntry * segments, '\0'));
         for (std::size_t i = 0; i < segments; ++i) {
             // A segment's cell has room for four bytes more than its data, rounded: readers that
             // take a segment's length from its cell size (less eight) find all of it there.
             std::string segment(value.data.substr(i * BigDataSegment, BigDataSegment));
             segment.resize(roundUp(segment.size(), 8) + 4, '\0');
-            cells.link(list, 4 * i, cells.add(std::move(segment)));
+            cells.link(list, list::PlainEntry * i, cells.add(std::move(segment)));
         }
-        std::string db(8, '\0');
-        db.replace(0, 2, "db");
-        put16(db, 2, static_cast<std::uint16_t>(segments));
-        data = cells.add(std::move(db));
-        cells.link(*data, 4, list);
+        std::string bigData(db::Size, '\0');
+        bigData.replace(db::Signature, 2, "db");
+        put16(bigData, db::SegmentCount, static_cast<std::uint16_t>(segments));
+        data = cells.add(std::move(bigData));
+        cells.link(*data, db::SegmentList, list);
     }
     const NewCells::Id vkId = cells.add(std::move(vkCell));
     if (data) cells.link(vkId, vk::DataOffset, *data);
@@ -217,7 +205,7 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     const bool splitBigData = hive.base().minor >= 4;
     std::string_view keyCell;
     if (const Status s = hive.keyCell(key, keyCell)) return s;
-    KeyPatch patch{key, std::string(keyCell.substr(nk::Written, nk::MaxValueData + 4 - nk::Written)), std::nullopt};
+    KeyPatch patch{key, std::string(keyCell.substr(nk::Written, nk::WorkVar - nk::Written)), std::nullopt};
     auto field = [&](std::size_t at) { return at - nk::Written; };
     std::uint32_t maxName = le32(patch.fields, field(nk::MaxValueName));
     std::uint32_t maxData = le32(patch.fields, field(nk::MaxValueData));
@@ -226,7 +214,7 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     std::vector<std::pair<std::size_t, NewCells::Id>> newEntries;
     std::set<std::uint32_t> kept;
     for (const ValueSlot& value : change.values) {
-        std::string entry(4, '\0');
+        std::string entry(list::PlainEntry, '\0');
         if (value.cell == NoCell) {
             if (value.data.size() > MaxValueData) return status::NotEnoughMemory;
             newEntries.emplace_back(list.size(), storeValue(cells, value, splitBigData));
@@ -255,7 +243,7 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     auto use = [&](std::uint32_t cell) {
         std::string_view payload;
         const bool whole = hive.cell(cell, payload) == status::Success;
-        inUse.push_back({cell, whole ? static_cast<std::uint32_t>(4 + payload.size()) : 1u});
+        inUse.push_back({cell, whole ? static_cast<std::uint32_t>(cell::Payload + payload.size()) : 1u});
     };
     use(key);
     std::vector<std::uint32_t> dataCells;
@@ -275,6 +263,93 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     return status::Success;
 }
 
+// What a commit does before anything is placed: the new cells, the key fields that change,
+// the cells given up and the ranges the hive goes on using.
+struct Plan {
+    NewCells cells;
+    std::vector<KeyPatch> patches;
+    std::map<std::uint32_t, std::string_view> givenUp;
+    std::vector<FreeSpace::Range> inUse;
+};
+
+Status plan(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, Plan& out) {
+    for (const auto& [key, change] : changes)
+        if (const Status s = planKey(hive, key, change, filetime, out.cells, out.patches, out.givenUp, out.inUse))
+            return s;
+
+    // A kept value whose damaged offset leads across the fields of its own key would change
+    // with them: such a key is too damaged to write.
+    for (const KeyPatch& patch : out.patches) {
+        const std::uint64_t from = std::uint64_t{patch.key} + cell::Payload + nk::Written, to = from + patch.fields.size();
+        for (const FreeSpace::Range& used : out.inUse)
+            if (used.offset != patch.key && used.offset < to && from < std::uint64_t{used.offset} + used.size)
+                return status::RegistryCorrupt;
+    }
+    return status::Success;
+}
+
+// Gives the cells that are surely given up back to the free space, and says which they were.
+// A damaged offset may lead to a cell that something else uses, or into the middle of one,
+// or a cell in use may lie across it: such a cell stays allocated. Space left unused harms no
+// reader; a cell freed under a key or value loses it.
+std::vector<FreeSpace::Range> release(const MappedHive& hive, const Plan& plan, FreeSpace& space) {
+    for (const FreeSpace::Range& used : plan.inUse) space.keep(used);
+    std::vector<FreeSpace::Range> released;
+    for (const auto& [cell, signature] : plan.givenUp) {
+        std::string_view payload;
+        if (!hive.cellStartingAt(cell, payload)) continue;
+        if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
+        const auto size = static_cast<std::uint32_t>(cell::Payload + payload.size());
+        if (space.release(cell, size)) released.push_back({cell, size});
+    }
+    return released;
+}
+
+// The bytes that change once the new cells are placed: in the old bins as edits, in the
+// added bins straight into them. What the hive gives up is wiped (an old password does not
+// linger in free space), then the new cells go in, then every free run that changed becomes
+// one free cell, then the keys' fields.
+void encode(Plan& plan, const FreeSpace& space, const std::vector<FreeSpace::Range>& released,
+            std::uint64_t filetime, PreparedCommit& out) {
+    out.newBins = space.end();
+    out.addedBins.assign(out.newBins - out.oldBins, '\0');
+    for (const FreeSpace::Range& bin : space.addedBins()) {
+        const std::size_t at = bin.offset - out.oldBins;
+        out.addedBins.replace(at + hbin::Signature, 4, "hbin");
+        put32(out.addedBins, at + hbin::Offset, bin.offset);
+        put32(out.addedBins, at + hbin::Size, bin.size);
+        put64(out.addedBins, at + hbin::Written, filetime);
+    }
+    for (const FreeSpace::Range& bin : space.grownBins()) out.edits.push_back({static_cast<std::uint32_t>(bin.offset + hbin::Size), bytes32(bin.size)});
+    auto edit = [&](std::uint32_t offset, std::string bytes) {
+        if (offset >= out.oldBins) out.addedBins.replace(offset - out.oldBins, bytes.size(), bytes);
+        else out.edits.push_back({offset, std::move(bytes)});
+    };
+    const auto placed = plan.cells.places();
+    for (const FreeSpace::Range& r : released)
+        if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
+    plan.cells.handOver(edit);
+    for (const FreeSpace::Range& run : space.changedRuns())
+        edit(static_cast<std::uint32_t>(run.offset + cell::Size), bytes32(run.size));
+    for (KeyPatch& patch : plan.patches) {
+        if (patch.list) put32(patch.fields, nk::ValueList - nk::Written, plan.cells.offset(*patch.list));
+        edit(static_cast<std::uint32_t>(patch.key + cell::Payload + nk::Written), std::move(patch.fields));
+    }
+}
+
+// The base block of the new file: a write that completed (both sequence numbers one on), the
+// new time and size.
+std::string newBaseBlock(const MappedHive& hive, std::uint32_t binsSize, std::uint64_t filetime) {
+    std::string block(hive.baseBytes());
+    const std::uint32_t sequence = std::max(hive.base().sequence1, hive.base().sequence2) + 1;
+    put32(block, regf::Sequence1, sequence);
+    put32(block, regf::Sequence2, sequence);
+    put64(block, regf::Written, filetime);
+    put32(block, regf::BinsSize, binsSize);
+    put32(block, regf::Checksum, baseBlockChecksum(block));
+    return block;
+}
+
 } // namespace
 
 Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out) {
@@ -283,81 +358,13 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     // A file whose bins already pass the limit cannot be written as a hive Windows would load.
     if (out.oldBins > BinsLimit) return status::DiskFull;
 
-    NewCells cells;
-    std::vector<KeyPatch> patches;
-    std::map<std::uint32_t, std::string_view> givenUp;
-    std::vector<FreeSpace::Range> inUse;
-    for (const auto& [key, change] : changes)
-        if (const Status s = planKey(hive, key, change, filetime, cells, patches, givenUp, inUse)) return s;
-
-    // A kept value whose damaged offset leads across the fields of its own key would change
-    // with them: such a key is too damaged to write.
-    for (const KeyPatch& patch : patches) {
-        const std::uint64_t from = std::uint64_t{patch.key} + 4 + nk::Written, to = from + patch.fields.size();
-        for (const FreeSpace::Range& used : inUse)
-            if (used.offset != patch.key && used.offset < to && from < std::uint64_t{used.offset} + used.size)
-                return status::RegistryCorrupt;
-    }
-
-    // Only cells surely given up are freed. A damaged offset may lead to a cell that something
-    // else uses, or into the middle of one, or a cell in use may lie across it: such a cell
-    // stays allocated. Space left unused harms no reader; a cell freed under a key or value
-    // loses it.
+    Plan planned;
+    if (const Status s = plan(hive, changes, filetime, planned)) return s;
     FreeSpace space(hive.bins());
-    for (const FreeSpace::Range& used : inUse) space.keep(used);
-    std::vector<FreeSpace::Range> released;
-    for (const auto& [cell, signature] : givenUp) {
-        std::string_view payload;
-        if (!hive.cellStartingAt(cell, payload)) continue;
-        if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
-        const auto size = static_cast<std::uint32_t>(payload.size() + 4);
-        if (space.release(cell, size)) released.push_back({cell, size});
-    }
-    if (!cells.place(space)) return status::DiskFull;
-
-    // The bytes that change: in the old bins as edits, in the added bins straight into them.
-    out.newBins = space.end();
-    out.addedBins.assign(out.newBins - out.oldBins, '\0');
-    for (const FreeSpace::Range& bin : space.addedBins()) {
-        const std::size_t at = bin.offset - out.oldBins;
-        out.addedBins.replace(at, 4, "hbin");
-        put32(out.addedBins, at + 4, bin.offset);
-        put32(out.addedBins, at + 8, bin.size);
-        put64(out.addedBins, at + 20, filetime);
-    }
-    for (const FreeSpace::Range& bin : space.grownBins()) {
-        std::string field(4, '\0');
-        put32(field, 0, bin.size);
-        out.edits.push_back({bin.offset + 8, std::move(field)});
-    }
-    auto edit = [&](std::uint32_t offset, std::string bytes) {
-        if (offset >= out.oldBins) out.addedBins.replace(offset - out.oldBins, bytes.size(), bytes);
-        else out.edits.push_back({offset, std::move(bytes)});
-    };
-    // What the hive gives up is wiped (an old password does not linger in free space), then
-    // the new cells go in, then every free run that changed becomes one free cell.
-    const auto placed = cells.places();
-    for (const FreeSpace::Range& r : released)
-        if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
-    cells.handOver(edit);
-    for (const FreeSpace::Range& run : space.changedRuns()) {
-        std::string field(4, '\0');
-        put32(field, 0, run.size);
-        edit(run.offset, std::move(field));
-    }
-    for (KeyPatch& patch : patches) {
-        if (patch.list) put32(patch.fields, nk::ValueList - nk::Written, cells.offset(*patch.list));
-        edit(patch.key + 4 + nk::Written, std::move(patch.fields));
-    }
-
-    // The base block: a write that completed (both sequence numbers one on), the new size.
-    out.baseBlock = std::string(hive.baseBytes());
-    const std::uint32_t sequence = std::max(hive.base().sequence1, hive.base().sequence2) + 1;
-    put32(out.baseBlock, 4, sequence);
-    put32(out.baseBlock, 8, sequence);
-    put64(out.baseBlock, 12, filetime);
-    put32(out.baseBlock, 40, out.newBins);
-    put32(out.baseBlock, 508, baseBlockChecksum(out.baseBlock));
+    const auto released = release(hive, planned, space);
+    if (!planned.cells.place(space)) return status::DiskFull;
+    encode(planned, space, released, filetime, out);
+    out.baseBlock = newBaseBlock(hive, out.newBins, filetime);
     return status::Success;
 }
 

@@ -19,8 +19,11 @@
 #include "hive_fixture.h"
 #include "platform/hive_format.h"
 #include "platform/registry.h"
+#include "platform/bytes.h"
 
 namespace {
+
+using platform::le32;
 
 using namespace platform;
 using namespace std::string_literals;
@@ -30,11 +33,6 @@ using testsupport::utf16le;
 
 constexpr std::size_t Bins = 4096; // where the hive bins start; cell offsets count from here
 
-std::uint32_t get32(const std::string& h, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(h.at(at + i));
-    return v;
-}
 void set32(std::string& h, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
 }
@@ -72,7 +70,7 @@ struct Layout {
 // Appends a hive bin holding cells with these payloads; their cell offsets.
 std::vector<std::uint32_t> appendBin(std::string& h, const std::vector<std::string>& payloads) {
     std::string bin(32, '\0');
-    const std::uint32_t at = get32(h, 40);
+    const std::uint32_t at = le32(h, 40);
     std::vector<std::uint32_t> offsets;
     for (const std::string& p : payloads) {
         const std::size_t size = (4 + p.size() + 7) / 8 * 8;
@@ -182,11 +180,11 @@ TEST_P(ValueSizes, ReadBackIdenticallyThroughLibhivex) {
     const Layout layout(file);
     const std::string h = testsupport::fileBytes(file);
     const std::size_t vk = layout.value(testsupport::WinlogonInHive, "ManySegments") + 4;
-    const std::size_t data = Bins + get32(h, vk + 8) + 4;
+    const std::size_t data = Bins + le32(h, vk + 8) + 4;
     EXPECT_EQ(h.substr(data, 2) == "db", minor >= 4);
     // Up to four bytes live in the value cell itself.
     const std::size_t small = layout.value(testsupport::WinlogonInHive, "FourBytes") + 4;
-    EXPECT_EQ(get32(h, small + 4), 0x80000004u);
+    EXPECT_EQ(le32(h, small + 4), 0x80000004u);
     EXPECT_EQ(h.substr(small + 8, 4), "\x01\x02\x03\x04");
 
     // And the engine reads what it wrote, in a fresh session.
@@ -209,9 +207,9 @@ INSTANTIATE_TEST_SUITE_P(Engine, ValueSizes, testing::Values(3u, 5u),
 std::map<std::uint32_t, std::int32_t> cellsOf(const std::string& h, std::uint32_t binsSize) {
     std::map<std::uint32_t, std::int32_t> cells;
     for (std::uint32_t bin = 0; bin < binsSize;) {
-        const std::uint32_t size = get32(h, Bins + bin + 8);
+        const std::uint32_t size = le32(h, Bins + bin + 8);
         for (std::uint32_t at = bin + 32; at < bin + size;) {
-            const auto cell = static_cast<std::int32_t>(get32(h, Bins + at));
+            const auto cell = static_cast<std::int32_t>(le32(h, Bins + at));
             cells[at] = cell;
             at += static_cast<std::uint32_t>(cell < 0 ? -cell : cell);
         }
@@ -276,19 +274,19 @@ TEST_F(EngineTest, TwoHundredCommitsLeaveEverythingElseWhereItWas) {
 
     // The bins still follow one another to the end of the file, and every commit completed.
     const std::string now = testsupport::fileBytes(file);
-    const std::uint32_t oldBins = get32(original, 40);
-    ASSERT_EQ(now.size(), Bins + get32(now, 40));
-    for (std::uint32_t bin = 0; bin < get32(now, 40); bin += get32(now, Bins + bin + 8)) {
+    const std::uint32_t oldBins = le32(original, 40);
+    ASSERT_EQ(now.size(), Bins + le32(now, 40));
+    for (std::uint32_t bin = 0; bin < le32(now, 40); bin += le32(now, Bins + bin + 8)) {
         ASSERT_EQ(now.substr(Bins + bin, 4), "hbin");
-        ASSERT_EQ(get32(now, Bins + bin + 4), bin);
+        ASSERT_EQ(le32(now, Bins + bin + 4), bin);
     }
-    EXPECT_EQ(get32(now, 4), get32(now, 8)) << "a write that did not complete";
-    EXPECT_EQ(get32(now, 4), get32(original, 4) + 200);
+    EXPECT_EQ(le32(now, 4), le32(now, 8)) << "a write that did not complete";
+    EXPECT_EQ(le32(now, 4), le32(original, 4) + 200);
 
     // In the old bins, only the Winlogon key's value fields changed, and cells that were free
     // or that the key gave up: its first value list and the value deleted in round 100.
     const auto cells = cellsOf(original, oldBins);
-    const std::uint32_t firstList = get32(original, winlogon + 4 + 0x28);
+    const std::uint32_t firstList = le32(original, winlogon + 4 + 0x28);
     std::set<std::uint32_t> givenUp = {firstList, static_cast<std::uint32_t>(autoLogon - Bins)};
     for (const auto& [at, size] : cells)
         if (size > 0) givenUp.insert(at);
@@ -471,8 +469,8 @@ struct Damage {
 };
 
 std::uint32_t cellOf(std::size_t fileOffset) { return static_cast<std::uint32_t>(fileOffset - Bins); }
-std::size_t dataOf(const std::string& h, std::size_t vk) { return Bins + get32(h, vk + 4 + 8); }
-std::size_t listOf(const std::string& h, std::size_t nk) { return Bins + get32(h, nk + 4 + 0x1C); }
+std::size_t dataOf(const std::string& h, std::size_t vk) { return Bins + le32(h, vk + 4 + 8); }
+std::size_t listOf(const std::string& h, std::size_t nk) { return Bins + le32(h, nk + 4 + 0x1C); }
 
 void base(std::string& h, std::size_t at, std::uint32_t v) {
     set32(h, at, v);
@@ -484,16 +482,16 @@ constexpr Status Ok = status::Success, Bad = status::BadDatabase, Corrupt = stat
 const std::vector<Damage> Damages = {
     {"BaseSignature", [](std::string& h, const Spots&) { h[1] = 'E'; }, Bad, Ok, Ok},
     {"BaseChecksum", [](std::string& h, const Spots&) { h[100] ^= 1; }, Bad, Ok, Ok},
-    {"BinsBeyondTheFile", [](std::string& h, const Spots&) { base(h, 40, get32(h, 40) + 4096); }, Bad, Ok, Ok},
-    {"BinsNotWholePages", [](std::string& h, const Spots&) { base(h, 40, get32(h, 40) - 8); }, Bad, Ok, Ok},
+    {"BinsBeyondTheFile", [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) + 4096); }, Bad, Ok, Ok},
+    {"BinsNotWholePages", [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) - 8); }, Bad, Ok, Ok},
     {"BinsHuge", [](std::string& h, const Spots&) { base(h, 40, 0xFFFFF000); }, Bad, Ok, Ok},
-    {"RootOutside", [](std::string& h, const Spots&) { base(h, 36, get32(h, 40)); }, Bad, Ok, Ok},
-    {"RootUnaligned", [](std::string& h, const Spots&) { base(h, 36, get32(h, 36) + 4); }, Bad, Ok, Ok},
+    {"RootOutside", [](std::string& h, const Spots&) { base(h, 36, le32(h, 40)); }, Bad, Ok, Ok},
+    {"RootUnaligned", [](std::string& h, const Spots&) { base(h, 36, le32(h, 36) + 4); }, Bad, Ok, Ok},
     {"RootIsAValue", [](std::string& h, const Spots& s) { base(h, 36, cellOf(s.userName)); }, Bad, Ok, Ok},
     {"FirstBinSignature", [](std::string& h, const Spots&) { h[Bins + 3] = 'x'; }, Bad, Ok, Ok},
     {"FirstBinOffset", [](std::string& h, const Spots&) { set32(h, Bins + 4, 4096); }, Bad, Ok, Ok},
     {"FirstBinSizeHuge", [](std::string& h, const Spots&) { set32(h, Bins + 8, 0x7FFFF000); }, Bad, Ok, Ok},
-    {"KeyCellFree", [](std::string& h, const Spots& s) { set32(h, s.winlogon, -get32(h, s.winlogon)); }, Corrupt, Ok, Ok},
+    {"KeyCellFree", [](std::string& h, const Spots& s) { set32(h, s.winlogon, -le32(h, s.winlogon)); }, Corrupt, Ok, Ok},
     {"KeyCellHuge", [](std::string& h, const Spots& s) { set32(h, s.winlogon, 0x80000008); }, Corrupt, Ok, Ok},
     {"KeyCellSizeMinimum", [](std::string& h, const Spots& s) { set32(h, s.winlogon, 0x80000000); }, Corrupt, Ok, Ok},
     {"KeyCellTiny", [](std::string& h, const Spots& s) { set32(h, s.winlogon, static_cast<std::uint32_t>(-8)); }, Corrupt, Ok, Ok},
@@ -501,7 +499,7 @@ const std::vector<Damage> Damages = {
     {"SubkeyListOutside", [](std::string& h, const Spots& s) { set32(h, s.currentVersion + 4 + 0x1C, 0x7FFFFFF0); },
      Corrupt, Ok, Ok},
     {"SubkeyListInTheLastBytes", [](std::string& h, const Spots& s) {
-         const std::uint32_t last = get32(h, 40) - 8;
+         const std::uint32_t last = le32(h, 40) - 8;
          set32(h, Bins + last, static_cast<std::uint32_t>(-8));
          h.replace(Bins + last + 4, 4, "lh\xFF\xFF");
          set32(h, s.currentVersion + 4 + 0x1C, last); }, Corrupt, Ok, Ok},
@@ -519,7 +517,7 @@ const std::vector<Damage> Damages = {
          set32(h, s.currentVersion + 4 + 0x1C, at);
      }, Corrupt, Ok, Ok},
     {"IndexOfAnIndex", [](std::string& h, const Spots& s) {
-         std::string inner = "ri" + std::string(2, '\0') + u32(get32(h, s.currentVersion + 4 + 0x1C));
+         std::string inner = "ri" + std::string(2, '\0') + u32(le32(h, s.currentVersion + 4 + 0x1C));
          set16(inner, 2, 1);
          const std::uint32_t first = appendBin(h, {inner})[0];
          std::string outer = "ri" + std::string(2, '\0') + u32(first);
@@ -530,13 +528,13 @@ const std::vector<Damage> Damages = {
      Ok, Corrupt, Corrupt},
     {"ValueCount", [](std::string& h, const Spots& s) { set32(h, s.winlogon + 4 + 0x24, 0x40000000); }, Ok, Corrupt, Corrupt},
     {"ValueIsAKey", [](std::string& h, const Spots& s) {
-         set32(h, Bins + get32(h, s.winlogon + 4 + 0x28) + 4, cellOf(s.winlogon)); }, Ok, Corrupt, Corrupt},
+         set32(h, Bins + le32(h, s.winlogon + 4 + 0x28) + 4, cellOf(s.winlogon)); }, Ok, Corrupt, Corrupt},
     {"ValueNameLength", [](std::string& h, const Spots& s) { set16(h, s.autoLogon + 4 + 2, 0x7FFF); },
      Ok, Corrupt, Corrupt},
     {"DataOutside", [](std::string& h, const Spots& s) { set32(h, s.userName + 4 + 8, 0x7FFFFFF8); }, Ok, Corrupt, Ok},
     {"DataFreeCell", [](std::string& h, const Spots& s) {
          const std::size_t d = dataOf(h, s.userName);
-         set32(h, d, -get32(h, d)); }, Ok, Corrupt, Ok},
+         set32(h, d, -le32(h, d)); }, Ok, Corrupt, Ok},
     {"DataLongerThanItsCell", [](std::string& h, const Spots& s) { set32(h, s.userName + 4 + 4, 4000); }, Ok, Corrupt, Ok},
     {"DataSizeHuge", [](std::string& h, const Spots& s) { set32(h, s.userName + 4 + 4, 0x7FFFFFFF); }, Ok, Corrupt, Ok},
     {"InlineDataOverFourBytes", [](std::string& h, const Spots& s) { set32(h, s.userName + 4 + 4, 0x80000005); },
@@ -545,9 +543,9 @@ const std::vector<Damage> Damages = {
     {"SegmentListOutside", [](std::string& h, const Spots& s) { set32(h, dataOf(h, s.big) + 4 + 4, 0x7FFFFFF8); },
      Ok, Ok, Corrupt},
     {"SegmentOutside", [](std::string& h, const Spots& s) {
-         set32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4 + 4, 0x7FFFFFF8); }, Ok, Ok, Corrupt},
+         set32(h, Bins + le32(h, dataOf(h, s.big) + 4 + 4) + 4 + 4, 0x7FFFFFF8); }, Ok, Ok, Corrupt},
     {"SegmentTooShort", [](std::string& h, const Spots& s) {
-         const std::size_t seg = Bins + get32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4);
+         const std::size_t seg = Bins + le32(h, Bins + le32(h, dataOf(h, s.big) + 4 + 4) + 4);
          set32(h, seg, static_cast<std::uint32_t>(-16)); }, Ok, Ok, Corrupt},
 };
 
@@ -625,10 +623,10 @@ const std::vector<StrayPointer> StrayPointers = {
     {"AnotherValue", [](std::string&, const Spots& s) { return s.autoLogon; }},
     {"AnotherValuesData", [](std::string& h, const Spots& s) { return dataOf(h, s.big); }},
     {"AnotherValuesSegment", [](std::string& h, const Spots& s) {
-         return Bins + get32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4); }},
+         return Bins + le32(h, Bins + le32(h, dataOf(h, s.big) + 4 + 4) + 4); }},
     // Inside a segment of the long value, where its bytes happen to read as an allocated cell.
     {"InsideAnotherCell", [](std::string& h, const Spots& s) {
-         const std::size_t segment = Bins + get32(h, Bins + get32(h, dataOf(h, s.big) + 4 + 4) + 4);
+         const std::size_t segment = Bins + le32(h, Bins + le32(h, dataOf(h, s.big) + 4 + 4) + 4);
          set32(h, segment + 64, static_cast<std::uint32_t>(-32));
          return segment + 64; }},
 };

@@ -25,8 +25,11 @@
 #include "platform/hive_format.h"
 #include "platform/hive_space.h"
 #include "platform/registry.h"
+#include "platform/bytes.h"
 
 namespace {
+
+using platform::le32;
 
 using namespace platform;
 using hive::FreeSpace;
@@ -36,11 +39,6 @@ using testsupport::HiveValue;
 
 constexpr std::size_t Bins = 4096; // where the hive bins start in a file
 
-std::uint32_t get32(std::string_view h, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(h.at(at + i));
-    return v;
-}
 void set32(std::string& h, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
 }
@@ -263,19 +261,19 @@ TEST(FreeSpace, NoBinReachesTheLimit) {
 // cells side by side.
 std::string structureFault(const std::string& h) {
     if (h.size() < Bins + 4096 || h.substr(0, 4) != "regf") return "no hive";
-    if (get32(h, 4) != get32(h, 8)) return "sequence numbers differ";
-    if (get32(h, 508) != hive::baseBlockChecksum(h.substr(0, 512))) return "checksum";
-    const std::uint32_t binsSize = get32(h, 40);
+    if (le32(h, 4) != le32(h, 8)) return "sequence numbers differ";
+    if (le32(h, 508) != hive::baseBlockChecksum(h.substr(0, 512))) return "checksum";
+    const std::uint32_t binsSize = le32(h, 40);
     if (binsSize != h.size() - Bins) return "bins size " + std::to_string(binsSize) + " in a file of " + std::to_string(h.size());
     if (binsSize > hive::BinsLimit) return "bins beyond the limit";
     for (std::uint32_t at = 0; at < binsSize;) {
-        const std::uint32_t size = get32(h, Bins + at + 8);
-        if (h.substr(Bins + at, 4) != "hbin" || get32(h, Bins + at + 4) != at || size < 4096 || size % 4096 != 0 ||
+        const std::uint32_t size = le32(h, Bins + at + 8);
+        if (h.substr(Bins + at, 4) != "hbin" || le32(h, Bins + at + 4) != at || size < 4096 || size % 4096 != 0 ||
             size > binsSize - at)
             return "bin header at " + std::to_string(at);
         bool lastFree = false;
         for (std::uint32_t cell = at + 32; cell < at + size;) {
-            const auto field = static_cast<std::int32_t>(get32(h, Bins + cell));
+            const auto field = static_cast<std::int32_t>(le32(h, Bins + cell));
             const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
             if (length < 8 || length % 8 != 0 || length > at + size - cell) return "cell at " + std::to_string(cell);
             if (field > 0 && lastFree) return "free cells side by side at " + std::to_string(cell);
@@ -477,7 +475,7 @@ TEST_P(RealHives, RegistersOnAHiveWindowsWroteStayWithinOneBin) {
     const std::string unpack = "xz -dc '" + folder + "/" + GetParam().file + ".xz' > '" + file + "'";
     if (std::system(unpack.c_str()) != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
     std::string h = testsupport::fileBytes(file);
-    set32(h, 8, get32(h, 4));
+    set32(h, 8, le32(h, 4));
     set32(h, 508, hive::baseBlockChecksum(h.substr(0, 512)));
     testsupport::writeFile(file, h);
     const auto before = everyValue(file);

@@ -11,8 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/bytes.h"
+
 namespace testsupport {
 namespace {
+
+using platform::le16;
+using platform::le32;
 
 constexpr std::size_t BaseBlock = 4096;
 constexpr std::uint32_t Page = 4096;
@@ -21,12 +26,6 @@ constexpr std::uint32_t None = 0xFFFFFFFF;
 constexpr std::uint32_t TwoGiB = 0x80000000;
 constexpr std::uint32_t Segment = 16344; // the data of one big-data segment
 
-std::uint16_t get16(std::string_view b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
-}
-std::uint32_t get32(std::string_view b, std::size_t at) {
-    return static_cast<std::uint32_t>(get16(b, at)) | static_cast<std::uint32_t>(get16(b, at + 2)) << 16;
-}
 
 std::string hex(std::uint32_t v) {
     char text[16];
@@ -89,7 +88,7 @@ Name nameOf(std::string_view bytes, bool compressed) {
     if (compressed) {
         for (char c : bytes) name.text.push_back(static_cast<unsigned char>(c));
     } else {
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) name.text.push_back(get16(bytes, i));
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) name.text.push_back(le16(bytes, i));
     }
     for (char16_t c : name.text)
         if (c >= 0x80) name.ascii = false;
@@ -150,23 +149,23 @@ private:
             add(HiveRule::BaseSignature, 0, "no \"regf\" base block of 4096 bytes");
             return false;
         }
-        const std::uint32_t major = get32(file_, 20), minor = get32(file_, 24);
+        const std::uint32_t major = le32(file_, 20), minor = le32(file_, 24);
         if (major != 1 || minor < 3 || minor > 6)
             add(HiveRule::BaseVersion, 0, "format " + std::to_string(major) + "." + std::to_string(minor));
-        if (get32(file_, 28) != 0) add(HiveRule::BaseVersion, 0, "file type " + std::to_string(get32(file_, 28)));
-        if (get32(file_, 32) != 1) add(HiveRule::BaseVersion, 0, "file format " + std::to_string(get32(file_, 32)));
-        if (get32(file_, 44) != 1) add(HiveRule::BaseVersion, 0, "clustering factor " + std::to_string(get32(file_, 44)));
+        if (le32(file_, 28) != 0) add(HiveRule::BaseVersion, 0, "file type " + std::to_string(le32(file_, 28)));
+        if (le32(file_, 32) != 1) add(HiveRule::BaseVersion, 0, "file format " + std::to_string(le32(file_, 32)));
+        if (le32(file_, 44) != 1) add(HiveRule::BaseVersion, 0, "clustering factor " + std::to_string(le32(file_, 44)));
         minor_ = minor;
-        if (get32(file_, 4) != get32(file_, 8))
+        if (le32(file_, 4) != le32(file_, 8))
             add(HiveRule::BaseSequence, 0,
-                "sequence numbers " + std::to_string(get32(file_, 4)) + " and " + std::to_string(get32(file_, 8)));
+                "sequence numbers " + std::to_string(le32(file_, 4)) + " and " + std::to_string(le32(file_, 8)));
         std::uint32_t sum = 0;
-        for (std::size_t at = 0; at < 508; at += 4) sum ^= get32(file_, at);
+        for (std::size_t at = 0; at < 508; at += 4) sum ^= le32(file_, at);
         if (sum == 0xFFFFFFFF) sum = 0xFFFFFFFE;
         if (sum == 0) sum = 1;
-        if (get32(file_, 508) != sum) add(HiveRule::BaseChecksum, 0, "checksum " + hex(get32(file_, 508)) + ", not " + hex(sum));
+        if (le32(file_, 508) != sum) add(HiveRule::BaseChecksum, 0, "checksum " + hex(le32(file_, 508)) + ", not " + hex(sum));
 
-        binsSize_ = get32(file_, 40);
+        binsSize_ = le32(file_, 40);
         if (binsSize_ == 0 || binsSize_ % Page != 0) add(HiveRule::BinsSize, 0, "bins of " + std::to_string(binsSize_) + " bytes");
         if (binsSize_ > TwoGiB) add(HiveRule::BeyondTwoGiB, 0, "bins of " + std::to_string(binsSize_) + " bytes");
         const std::uint64_t bytes = file_.size() - BaseBlock;
@@ -187,8 +186,8 @@ private:
                 unwalked_.emplace_back(at, binsSize_);
                 return;
             }
-            if (get32(bins_, at + 4) != at) add(HiveRule::BinOffset, at, "names offset " + hex(get32(bins_, at + 4)));
-            const std::uint32_t size = get32(bins_, at + 8);
+            if (le32(bins_, at + 4) != at) add(HiveRule::BinOffset, at, "names offset " + hex(le32(bins_, at + 4)));
+            const std::uint32_t size = le32(bins_, at + 8);
             if (size < Page || size % Page != 0) {
                 add(HiveRule::BinSize, at, "a bin of " + std::to_string(size) + " bytes");
                 unwalked_.emplace_back(at, binsSize_);
@@ -212,7 +211,7 @@ private:
 
     void walkCells(std::uint32_t from, std::uint32_t end) {
         for (std::uint32_t at = from + BinHeader; at < end;) {
-            const auto field = static_cast<std::int32_t>(get32(bins_, at));
+            const auto field = static_cast<std::int32_t>(le32(bins_, at));
             const std::uint32_t size = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
             if (size < 8 || size % 8 != 0) {
                 add(HiveRule::CellSize, at, "a cell size field of " + std::to_string(field));
@@ -272,7 +271,7 @@ private:
     std::string_view payloadOf(std::uint32_t offset) const { return bins_.substr(offset + 4, cells_.at(offset).size - 4); }
 
     void walkKeys() {
-        const std::uint32_t root = get32(file_, 36);
+        const std::uint32_t root = le32(file_, 36);
         const auto it = cells_.find(root);
         if (it == cells_.end() || !it->second.allocated) {
             add(HiveRule::RootCell, 0, "the root " + hex(root) + " is not an allocated cell");
@@ -284,7 +283,7 @@ private:
             add(HiveRule::RootCell, 0, "the root " + hex(root) + " is not a key");
             return;
         }
-        if (!(get16(payload, 2) & 0x0004)) add(HiveRule::RootCell, root, "the root key is not marked as the hive's entry");
+        if (!(le16(payload, 2) & 0x0004)) add(HiveRule::RootCell, root, "the root key is not marked as the hive's entry");
         std::vector<std::pair<std::uint32_t, std::uint32_t>> pending{{root, None}}; // key, its parent
         while (!pending.empty()) {
             const auto [key, parent] = pending.back();
@@ -305,18 +304,18 @@ private:
             return;
         }
         ++out_.keys;
-        const std::uint16_t flags = get16(nk, 2);
-        const std::uint16_t nameLength = get16(nk, 0x48);
+        const std::uint16_t flags = le16(nk, 2);
+        const std::uint16_t nameLength = le16(nk, 0x48);
         if (nameLength > nk.size() - 0x4C) add(HiveRule::CellTooSmall, at, "a key name longer than its cell");
         else if (nameLength == 0 && parent != None) add(HiveRule::KeyName, at, "a key without a name");
         else if (!(flags & 0x20) && nameLength % 2 != 0) add(HiveRule::KeyName, at, "a UTF-16 key name of odd length");
-        if (parent != None && get32(nk, 0x10) != parent)
-            add(HiveRule::KeyParent, at, "names " + hex(get32(nk, 0x10)) + " as its parent, not " + hex(parent));
+        if (parent != None && le32(nk, 0x10) != parent)
+            add(HiveRule::KeyParent, at, "names " + hex(le32(nk, 0x10)) + " as its parent, not " + hex(parent));
 
-        const std::uint32_t security = get32(nk, 0x2C);
+        const std::uint32_t security = le32(nk, 0x2C);
         if (reach(at, security, Kind::Security)) ++securityUsers_[security];
-        const std::uint16_t classLength = get16(nk, 0x4A);
-        const std::uint32_t classCell = get32(nk, 0x30);
+        const std::uint16_t classLength = le16(nk, 0x4A);
+        const std::uint32_t classCell = le32(nk, 0x30);
         if (classCell != None) {
             if (const auto cls = reach(at, classCell, Kind::Class); cls && cls->size() < classLength)
                 add(HiveRule::CellTooSmall, classCell, "a class name of " + std::to_string(classLength) + " bytes");
@@ -327,18 +326,18 @@ private:
             const auto child = reach(entry.leaf, entry.cell, Kind::Key);
             if (!child) continue;
             pending.emplace_back(entry.cell, at);
-            if (child->size() < 0x4C || child->substr(0, 2) != "nk" || get16(*child, 0x48) > child->size() - 0x4C) continue;
-            const bool compressed = get16(*child, 2) & 0x20;
-            const Name name = nameOf(child->substr(0x4C, get16(*child, 0x48)), compressed);
+            if (child->size() < 0x4C || child->substr(0, 2) != "nk" || le16(*child, 0x48) > child->size() - 0x4C) continue;
+            const bool compressed = le16(*child, 2) & 0x20;
+            const Name name = nameOf(child->substr(0x4C, le16(*child, 0x48)), compressed);
             longestName = std::max<std::uint32_t>(longestName, static_cast<std::uint32_t>(name.text.size() * 2));
-            longestClass = std::max<std::uint32_t>(longestClass, get16(*child, 0x4A));
+            longestClass = std::max<std::uint32_t>(longestClass, le16(*child, 0x4A));
             subkeyName(entry, name);
         }
-        if ((get32(nk, 0x34) & 0xFFFF) < longestName)
-            add(HiveRule::MaxFields, at, "longest subkey name " + std::to_string(get32(nk, 0x34) & 0xFFFF) + ", not " +
+        if ((le32(nk, 0x34) & 0xFFFF) < longestName)
+            add(HiveRule::MaxFields, at, "longest subkey name " + std::to_string(le32(nk, 0x34) & 0xFFFF) + ", not " +
                                              std::to_string(longestName));
-        if (get32(nk, 0x38) < longestClass)
-            add(HiveRule::MaxFields, at, "longest subkey class " + std::to_string(get32(nk, 0x38)) + ", not " +
+        if (le32(nk, 0x38) < longestClass)
+            add(HiveRule::MaxFields, at, "longest subkey class " + std::to_string(le32(nk, 0x38)) + ", not " +
                                              std::to_string(longestClass));
         values(at, nk);
     }
@@ -346,8 +345,8 @@ private:
     // The subkeys that a key's lists name, checked as lists; their names are checked by the caller.
     std::vector<ListEntry> subkeys(std::uint32_t at, std::string_view nk) {
         std::vector<ListEntry> entries;
-        const std::uint32_t count = get32(nk, 0x14);
-        const std::uint32_t list = get32(nk, 0x1C);
+        const std::uint32_t count = le32(nk, 0x14);
+        const std::uint32_t list = le32(nk, 0x1C);
         lastName_.reset();
         if (count == 0) {
             if (list != None) add(HiveRule::SubkeyCount, at, "a subkey list " + hex(list) + " without subkeys");
@@ -373,13 +372,13 @@ private:
             add(HiveRule::CellTooSmall, at, "a list cell of " + std::to_string(list.size()) + " bytes");
             return out;
         }
-        std::size_t count = get16(list, 2);
+        std::size_t count = le16(list, 2);
         if (count > (list.size() - 4) / stride) {
             add(HiveRule::CellTooSmall, at, "a list of " + std::to_string(count) + " entries in " +
                                                 std::to_string(list.size()) + " bytes");
             count = (list.size() - 4) / stride;
         }
-        for (std::size_t i = 0; i < count; ++i) out.push_back(get32(list, 4 + i * stride));
+        for (std::size_t i = 0; i < count; ++i) out.push_back(le32(list, 4 + i * stride));
         return out;
     }
 
@@ -388,7 +387,7 @@ private:
         const std::size_t stride = kind == 'i' ? 4 : 8;
         std::size_t i = 0;
         for (std::uint32_t cell : listed(at, leaf, stride)) {
-            entries.push_back({cell, at, kind, stride == 8 ? get32(leaf, 8 + i * stride) : 0});
+            entries.push_back({cell, at, kind, stride == 8 ? le32(leaf, 8 + i * stride) : 0});
             ++i;
         }
     }
@@ -412,8 +411,8 @@ private:
     }
 
     void values(std::uint32_t at, std::string_view nk) {
-        const std::uint32_t count = get32(nk, 0x24);
-        const std::uint32_t listCell = get32(nk, 0x28);
+        const std::uint32_t count = le32(nk, 0x24);
+        const std::uint32_t listCell = le32(nk, 0x28);
         std::uint32_t longestName = 0, longestData = 0;
         if (count == 0) {
             if (listCell != None) add(HiveRule::ValueCount, at, "a value list " + hex(listCell) + " without values");
@@ -426,16 +425,16 @@ private:
             }
             std::set<std::u16string> names;
             for (std::size_t i = 0; i < fits; ++i) {
-                const std::uint32_t cell = get32(*list, i * 4);
+                const std::uint32_t cell = le32(*list, i * 4);
                 const auto vk = reach(listCell, cell, Kind::Value);
                 if (!vk) continue;
-                if (vk->size() < 0x14 || get16(*vk, 2) > vk->size() - 0x14) {
+                if (vk->size() < 0x14 || le16(*vk, 2) > vk->size() - 0x14) {
                     add(HiveRule::CellTooSmall, cell, "a value cell of " + std::to_string(vk->size()) + " bytes");
                     continue;
                 }
                 ++out_.values;
-                const bool compressed = get16(*vk, 0x10) & 1;
-                const std::uint16_t nameLength = get16(*vk, 2);
+                const bool compressed = le16(*vk, 0x10) & 1;
+                const std::uint16_t nameLength = le16(*vk, 2);
                 if (!compressed && nameLength % 2 != 0) add(HiveRule::ValueName, cell, "a UTF-16 value name of odd length");
                 const Name name = nameOf(vk->substr(0x14, nameLength), compressed);
                 longestName = std::max<std::uint32_t>(longestName, static_cast<std::uint32_t>(name.text.size() * 2));
@@ -444,24 +443,24 @@ private:
                 longestData = std::max(longestData, data(cell, *vk));
             }
         }
-        if (get32(nk, 0x3C) < longestName)
-            add(HiveRule::MaxFields, at, "longest value name " + std::to_string(get32(nk, 0x3C)) + ", not " +
+        if (le32(nk, 0x3C) < longestName)
+            add(HiveRule::MaxFields, at, "longest value name " + std::to_string(le32(nk, 0x3C)) + ", not " +
                                              std::to_string(longestName));
-        if (get32(nk, 0x40) < longestData)
-            add(HiveRule::MaxFields, at, "longest value data " + std::to_string(get32(nk, 0x40)) + ", not " +
+        if (le32(nk, 0x40) < longestData)
+            add(HiveRule::MaxFields, at, "longest value data " + std::to_string(le32(nk, 0x40)) + ", not " +
                                              std::to_string(longestData));
     }
 
     // A value's data, checked; its size.
     std::uint32_t data(std::uint32_t value, std::string_view vk) {
-        const std::uint32_t field = get32(vk, 4);
+        const std::uint32_t field = le32(vk, 4);
         const std::uint32_t size = field & 0x7FFFFFFF;
         if (field & 0x80000000) {
             if (size > 4) add(HiveRule::DataSize, value, std::to_string(size) + " bytes of data in the value cell");
             return size;
         }
         if (size == 0) return 0;
-        const std::uint32_t at = get32(vk, 8);
+        const std::uint32_t at = le32(vk, 8);
         const auto cell = reach(value, at, Kind::Data);
         if (!cell) return size;
         if (minor_ < 4 || size <= Segment) {
@@ -473,11 +472,11 @@ private:
             add(HiveRule::BigData, value, std::to_string(size) + " bytes of data without big-data segments");
             return size;
         }
-        const std::uint32_t segments = get16(*cell, 2);
+        const std::uint32_t segments = le16(*cell, 2);
         const std::uint32_t needed = (size + Segment - 1) / Segment;
         if (segments != needed)
             add(HiveRule::BigData, at, std::to_string(segments) + " segments for " + std::to_string(size) + " bytes");
-        const std::uint32_t listCell = get32(*cell, 4);
+        const std::uint32_t listCell = le32(*cell, 4);
         const auto list = reach(at, listCell, Kind::SegmentList);
         if (!list) return size;
         std::uint32_t count = segments;
@@ -488,7 +487,7 @@ private:
         }
         std::uint32_t left = size;
         for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t segmentCell = get32(*list, i * 4);
+            const std::uint32_t segmentCell = le32(*list, i * 4);
             const auto segment = reach(listCell, segmentCell, Kind::Segment);
             const std::uint32_t part = std::min(left, Segment);
             if (segment && segment->size() < part)
@@ -508,20 +507,20 @@ private:
         do {
             ring.insert(at);
             const std::string_view sk = payloadOf(at);
-            if (sk.size() < 0x14 || get32(sk, 0x10) > sk.size() - 0x14) {
+            if (sk.size() < 0x14 || le32(sk, 0x10) > sk.size() - 0x14) {
                 add(HiveRule::CellTooSmall, at, "a security descriptor longer than its cell");
                 if (sk.size() < 0x14) return;
             }
             const auto users = securityUsers_.find(at);
             const std::uint32_t used = users == securityUsers_.end() ? 0 : users->second;
-            if (get32(sk, 0x0C) != used)
-                add(HiveRule::SecurityCount, at, "a reference count of " + std::to_string(get32(sk, 0x0C)) + " for " +
+            if (le32(sk, 0x0C) != used)
+                add(HiveRule::SecurityCount, at, "a reference count of " + std::to_string(le32(sk, 0x0C)) + " for " +
                                                      std::to_string(used) + " keys");
-            const std::uint32_t next = get32(sk, 4);
+            const std::uint32_t next = le32(sk, 4);
             if (ring.count(next)) {
                 if (next != first) add(HiveRule::SecurityList, at, "the list leads back to " + hex(next) + ", not its start");
-                else if (get32(payloadOf(next), 8) != at)
-                    add(HiveRule::SecurityList, next, "its previous cell is " + hex(get32(payloadOf(next), 8)) + ", not " + hex(at));
+                else if (le32(payloadOf(next), 8) != at)
+                    add(HiveRule::SecurityList, next, "its previous cell is " + hex(le32(payloadOf(next), 8)) + ", not " + hex(at));
                 break;
             }
             const auto following = reach(at, next, Kind::Security);
@@ -530,8 +529,8 @@ private:
                 add(HiveRule::CellTooSmall, next, "a security cell of " + std::to_string(following->size()) + " bytes");
                 break;
             }
-            if (get32(*following, 8) != at)
-                add(HiveRule::SecurityList, next, "its previous cell is " + hex(get32(*following, 8)) + ", not " + hex(at));
+            if (le32(*following, 8) != at)
+                add(HiveRule::SecurityList, next, "its previous cell is " + hex(le32(*following, 8)) + ", not " + hex(at));
             at = next;
         } while (true);
         for (const auto& [cell, users] : securityUsers_)

@@ -22,8 +22,11 @@
 #include "platform/hive_file.h"
 #include "platform/hive_format.h"
 #include "platform/registry.h"
+#include "platform/bytes.h"
 
 namespace {
+
+using platform::le32;
 
 using namespace std::string_literals;
 using testsupport::HiveRule;
@@ -31,11 +34,6 @@ using testsupport::textValue;
 
 constexpr std::size_t Bins = 4096;
 
-std::uint32_t get32(const std::string& h, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(h.at(at + i));
-    return v;
-}
 void set32(std::string& h, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
 }
@@ -58,7 +56,7 @@ struct Spots {
 };
 
 std::size_t payload(std::size_t cell) { return cell + 4; }
-std::size_t field(const std::string& h, std::size_t cell, std::size_t at) { return Bins + get32(h, payload(cell) + at); }
+std::size_t field(const std::string& h, std::size_t cell, std::size_t at) { return Bins + le32(h, payload(cell) + at); }
 
 // A sound format 1.5 hive: the Winlogon key with two values and a long one in big-data
 // segments (written by the engine), three keys under a parent listed by hash, one security cell.
@@ -113,12 +111,12 @@ protected:
         spots.parentList = field(hive, spots.parent, 0x1C);
         spots.security = field(hive, root, 0x2C);
         std::size_t bin = 0;
-        for (std::size_t at = 0; at < get32(hive, 40); at += get32(hive, Bins + at + 8)) bin = at;
+        for (std::size_t at = 0; at < le32(hive, 40); at += le32(hive, Bins + at + 8)) bin = at;
         spots.lastBin = Bins + bin;
-        const std::size_t firstBinEnd = Bins + get32(hive, Bins + 8);
+        const std::size_t firstBinEnd = Bins + le32(hive, Bins + 8);
         for (std::size_t at = Bins + 32; at < firstBinEnd;) {
             spots.lastCellOfFirstBin = at;
-            const auto size = static_cast<std::int32_t>(get32(hive, at));
+            const auto size = static_cast<std::int32_t>(le32(hive, at));
             at += static_cast<std::size_t>(size < 0 ? -size : size);
         }
         ASSERT_EQ(hive.substr(payload(spots.bigData), 2), "db");
@@ -151,15 +149,15 @@ const std::vector<Breach> Breaches = {
     {"Format1_7", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 24, 7); }},
     {"Format2", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 20, 2); }},
     {"ALogFile", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 28, 1); }},
-    {"Dirty", HiveRule::BaseSequence, [](std::string& h, const Spots&) { base(h, 8, get32(h, 4) + 1); }},
+    {"Dirty", HiveRule::BaseSequence, [](std::string& h, const Spots&) { base(h, 8, le32(h, 4) + 1); }},
     {"Checksum", HiveRule::BaseChecksum, [](std::string& h, const Spots&) { h[100] ^= 1; }},
-    {"BinsNotPages", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, get32(h, 40) - 8); }},
-    {"BinsShortOfTheLast", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, get32(h, 40) - 4096); }},
+    {"BinsNotPages", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) - 8); }},
+    {"BinsShortOfTheLast", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) - 4096); }},
     {"BytesAfterTheBins", HiveRule::FileSize, [](std::string& h, const Spots&) { h.append(4096, '\0'); }},
     {"FileEndsInTheBins", HiveRule::FileSize, [](std::string& h, const Spots&) { h.resize(h.size() - 4096); }},
     {"RootIsAValue", HiveRule::RootCell, [](std::string& h, const Spots& s) { base(h, 36, static_cast<std::uint32_t>(s.userName - Bins)); }},
     {"RootNotTheEntry", HiveRule::RootCell, [](std::string& h, const Spots& s) { set16(h, payload(s.root) + 2, 0x20); }},
-    {"RootInsideACell", HiveRule::RootCell, [](std::string& h, const Spots&) { base(h, 36, get32(h, 36) + 8); }},
+    {"RootInsideACell", HiveRule::RootCell, [](std::string& h, const Spots&) { base(h, 36, le32(h, 36) + 8); }},
     {"BinSignature", HiveRule::BinSignature, [](std::string& h, const Spots& s) { h[s.lastBin + 3] = 'x'; }},
     {"BinOffset", HiveRule::BinOffset, [](std::string& h, const Spots& s) { set32(h, s.lastBin + 4, 0); }},
     {"BinBeyondTheBins", HiveRule::BinsSize, [](std::string& h, const Spots&) { set32(h, Bins + 8, 4096 * 1000); }},
@@ -168,14 +166,14 @@ const std::vector<Breach> Breaches = {
     {"CellOfTwelve", HiveRule::CellSize, [](std::string& h, const Spots& s) { set32(h, s.lastCellOfFirstBin, 12); }},
     {"CellOfZero", HiveRule::CellSize, [](std::string& h, const Spots& s) { set32(h, s.lastCellOfFirstBin, 0); }},
     {"CellPastTheBin", HiveRule::CellCrossesBin, [](std::string& h, const Spots& s) {
-         const auto size = static_cast<std::int32_t>(get32(h, s.lastCellOfFirstBin));
+         const auto size = static_cast<std::int32_t>(le32(h, s.lastCellOfFirstBin));
          set32(h, s.lastCellOfFirstBin, static_cast<std::uint32_t>(size < 0 ? size - 8 : size + 8)); }},
     {"DataInsideACell", HiveRule::BadReference, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.userName) + 8, get32(h, payload(s.userName) + 8) + 8); }},
+         set32(h, payload(s.userName) + 8, le32(h, payload(s.userName) + 8) + 8); }},
     {"DataOutsideTheBins", HiveRule::BadReference, [](std::string& h, const Spots& s) {
          set32(h, payload(s.userName) + 8, 0x7FFFFFF8); }},
     {"DataFree", HiveRule::FreeReference, [](std::string& h, const Spots& s) {
-         set32(h, s.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(h, s.userData)))); }},
+         set32(h, s.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, s.userData)))); }},
     {"ValueIsAKey", HiveRule::WrongKind, [](std::string& h, const Spots& s) {
          set32(h, payload(s.valueList), static_cast<std::uint32_t>(s.parent - Bins)); }},
     {"SubkeyListOfNoKind", HiveRule::WrongKind, [](std::string& h, const Spots& s) { h[payload(s.parentList) + 1] = 'x'; }},
@@ -185,13 +183,13 @@ const std::vector<Breach> Breaches = {
     {"DataOfAnother", HiveRule::SharedCell, [](std::string& h, const Spots& s) {
          set32(h, payload(s.userName) + 8, static_cast<std::uint32_t>(s.bigData - Bins)); }},
     {"ValueListedTwice", HiveRule::SharedCell, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.valueList) + 4, get32(h, payload(s.valueList))); }},
+         set32(h, payload(s.valueList) + 4, le32(h, payload(s.valueList))); }},
     {"ValueForgotten", HiveRule::LeakedCell, [](std::string& h, const Spots& s) { set32(h, payload(s.winlogon) + 0x24, 2); }},
     {"KeyParent", HiveRule::KeyParent, [](std::string& h, const Spots& s) {
          set32(h, payload(s.winlogon) + 0x10, static_cast<std::uint32_t>(s.root - Bins)); }},
     {"KeyWithoutName", HiveRule::KeyName, [](std::string& h, const Spots& s) { set16(h, payload(s.winlogon) + 0x48, 0); }},
     {"KeyNameOddUtf16", HiveRule::KeyName, [](std::string& h, const Spots& s) {
-         set16(h, payload(s.winlogon) + 2, static_cast<std::uint16_t>(get32(h, payload(s.winlogon) + 2) & ~0x20));
+         set16(h, payload(s.winlogon) + 2, static_cast<std::uint16_t>(le32(h, payload(s.winlogon) + 2) & ~0x20));
          set16(h, payload(s.winlogon) + 0x48, 7); }},
     {"SubkeyCountHigh", HiveRule::SubkeyCount, [](std::string& h, const Spots& s) { set32(h, payload(s.parent) + 0x14, 4); }},
     {"SubkeyListWithoutSubkeys", HiveRule::SubkeyCount, [](std::string& h, const Spots& s) {
@@ -203,12 +201,12 @@ const std::vector<Breach> Breaches = {
          h.replace(first + 8, 8, a); }},
     {"SubkeyTwice", HiveRule::SubkeyOrder, [](std::string& h, const Spots& s) {
          // Alpha renamed BETA, its hash with it: two keys named Beta.
-         const std::size_t alpha = Bins + get32(h, payload(s.parentList) + 4);
+         const std::size_t alpha = Bins + le32(h, payload(s.parentList) + 4);
          h.replace(payload(alpha) + 0x4C, 4, "BETA");
          set16(h, payload(alpha) + 0x48, 4);
-         set32(h, payload(s.parentList) + 8, get32(h, payload(s.parentList) + 16)); }},
+         set32(h, payload(s.parentList) + 8, le32(h, payload(s.parentList) + 16)); }},
     {"SubkeyHash", HiveRule::SubkeyHash, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.parentList) + 8, get32(h, payload(s.parentList) + 8) + 1); }},
+         set32(h, payload(s.parentList) + 8, le32(h, payload(s.parentList) + 8) + 1); }},
     {"ValueListWithoutValues", HiveRule::ValueCount, [](std::string& h, const Spots& s) {
          set32(h, payload(s.winlogon) + 0x24, 0); }},
     {"ValueNameTwice", HiveRule::ValueName, [](std::string& h, const Spots& s) {
@@ -223,15 +221,15 @@ const std::vector<Breach> Breaches = {
     {"DataLongerThanItsCell", HiveRule::DataSize, [](std::string& h, const Spots& s) { set32(h, payload(s.userName) + 4, 4000); }},
     {"SegmentShort", HiveRule::DataSize, [](std::string& h, const Spots& s) {
          // The first segment split into 16 bytes and a free cell.
-         const std::size_t first = Bins + get32(h, payload(s.segments));
-         const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(h, first)));
+         const std::size_t first = Bins + le32(h, payload(s.segments));
+         const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, first)));
          set32(h, first, static_cast<std::uint32_t>(-16));
          set32(h, first + 16, size - 16); }},
     {"TooFewSegments", HiveRule::BigData, [](std::string& h, const Spots& s) { set16(h, payload(s.bigData) + 2, 2); }},
     {"BigDataInOneCell", HiveRule::BigData, [](std::string& h, const Spots& s) { h[payload(s.bigData)] = 'x'; }},
     {"SecurityBackLink", HiveRule::SecurityList, [](std::string& h, const Spots& s) { set32(h, payload(s.security) + 8, 0x20); }},
     {"SecurityCount", HiveRule::SecurityCount, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.security) + 0x0C, get32(h, payload(s.security) + 0x0C) + 1); }},
+         set32(h, payload(s.security) + 0x0C, le32(h, payload(s.security) + 0x0C) + 1); }},
 };
 
 class BrokenRule : public Sound, public testing::WithParamInterface<Breach> {};
@@ -289,7 +287,7 @@ TEST_F(Sound, ACommitIsJudgedByWhatItsSourceAlreadyHad) {
     ASSERT_TRUE(damagedSource.damaged());
     EXPECT_TRUE(testsupport::commitFaults(damagedSource, testsupport::checkHive(worse)).empty());
     std::string freed = worse;
-    set32(freed, spots.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(freed, spots.userData))));
+    set32(freed, spots.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(freed, spots.userData))));
     set32(freed, payload(spots.winlogon) + 0x24, 2);
     const auto faults = testsupport::commitFaults(damagedSource, testsupport::checkHive(freed));
     ASSERT_EQ(faults.size(), 1u) << testsupport::describe(faults);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/hive_file.h"
+#include "platform/bytes.h"
 #include "platform/hive_format.h"
 
 namespace testsupport {
@@ -57,13 +58,7 @@ hive_set_value setValue(const HiveValue& v) {
 } // namespace
 
 std::string utf16le(std::u16string_view text, bool terminated) {
-    std::string bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    if (terminated) bytes.append(2, '\0');
-    return bytes;
+    return platform::utf16le(text) + std::string(terminated ? 2 : 0, '\0');
 }
 
 HiveValue textValue(std::string name, std::u16string_view text) { return {std::move(name), 1, utf16le(text)}; }
@@ -158,36 +153,31 @@ std::optional<HiveValue> readValue(const std::string& file, std::string_view nam
 
 void growToTheLimit(const std::string& file, const std::string& more, bool fillFreeSpace) {
     namespace hive = platform::hive;
-    auto set32 = [](std::string& b, std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    auto get32 = [](const std::string& b, std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(b[at + i])} << (8 * i);
-        return v;
-    };
+    using platform::le32, platform::put32;
     std::string small = fileBytes(file);
     if (small.size() < hive::BaseBlockSize) throw std::runtime_error("no hive at " + file);
-    const std::uint32_t smallBins = get32(small, 40);
+    const std::uint32_t smallBins = le32(small, hive::regf::BinsSize);
     if (fillFreeSpace) {
-        for (std::size_t bin = hive::BaseBlockSize; bin < hive::BaseBlockSize + smallBins; bin += get32(small, bin + 8)) {
-            const std::size_t end = bin + get32(small, bin + 8);
-            for (std::size_t cell = bin + 32; cell < end;) {
-                const auto size = static_cast<std::int32_t>(get32(small, cell));
-                if (size > 0) set32(small, cell, 0u - static_cast<std::uint32_t>(size));
+        for (std::size_t bin = hive::BaseBlockSize; bin < hive::BaseBlockSize + smallBins;
+             bin += le32(small, bin + hive::hbin::Size)) {
+            const std::size_t end = bin + le32(small, bin + hive::hbin::Size);
+            for (std::size_t cell = bin + hive::BinHeaderSize; cell < end;) {
+                const auto size = static_cast<std::int32_t>(le32(small, cell));
+                if (size > 0) put32(small, cell, 0u - static_cast<std::uint32_t>(size));
                 cell += static_cast<std::uint32_t>(size > 0 ? size : -size);
             }
         }
         writeFile(file, small);
     }
-    std::string huge(32 + 4, '\0');
-    huge.replace(0, 4, "hbin");
-    set32(huge, 4, smallBins);
-    set32(huge, 8, hive::BinsLimit - smallBins);
-    set32(huge, 32, 0u - (hive::BinsLimit - smallBins - 32));
-    std::string base = small.substr(0, 512);
-    set32(base, 40, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
-    set32(base, 508, hive::baseBlockChecksum(base));
+    // One bin from the end of the hive up to the limit, all of it a free cell.
+    std::string huge(hive::BinHeaderSize + 4, '\0');
+    huge.replace(hive::hbin::Signature, 4, "hbin");
+    put32(huge, hive::hbin::Offset, smallBins);
+    put32(huge, hive::hbin::Size, hive::BinsLimit - smallBins);
+    put32(huge, hive::BinHeaderSize, 0u - (hive::BinsLimit - smallBins - static_cast<std::uint32_t>(hive::BinHeaderSize)));
+    std::string base = small.substr(0, hive::regf::HeaderSize);
+    put32(base, hive::regf::BinsSize, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
+    put32(base, hive::regf::Checksum, hive::baseBlockChecksum(base));
 
     const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("cannot open " + file);

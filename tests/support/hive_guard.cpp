@@ -100,7 +100,7 @@ extern "C" platform::Status __wrap__ZN8platform13RegOpenKeyExAEmPKcjjPm(platform
     // Only an open from the predefined key names a hive file; the default hive may be made by it.
     if (key == platform::LocalMachine) {
         std::lock_guard lock(testsupport::guard().mutex);
-        testsupport::watch(platform::hive::hivePath());
+        testsupport::watch(platform::hive::chosenHive().path);
     }
     return status;
 }
