@@ -220,14 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"PendingLogChanges", FailureReason::PendingLogChanges, false, false,
                     [](RealUse& t) {
                         std::string b = testsupport::fileBytes(t.file);
-                        b[8] = static_cast<char>(b[8] + 1);  // the second sequence number
-                        std::uint32_t sum = 0;
-                        for (int i = 0; i < 508; i += 4) {
-                            std::uint32_t word = 0;
-                            std::memcpy(&word, b.data() + i, 4);
-                            sum ^= word;
-                        }
-                        std::memcpy(b.data() + 508, &sum, 4);
+                        testsupport::leaveWriteUnfinished(b);
                         testsupport::writeFile(t.file, b);
                         return t.file;
                     }},

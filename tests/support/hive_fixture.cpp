@@ -191,6 +191,12 @@ void growToTheLimit(const std::string& file, const std::string& more, bool fillF
     if (!written) throw std::runtime_error("cannot grow " + file);
 }
 
+void leaveWriteUnfinished(std::string& bytes) {
+    namespace hive = platform::hive;
+    platform::put32(bytes, hive::regf::Sequence2, platform::le32(bytes, hive::regf::Sequence1) - 1);
+    platform::put32(bytes, hive::regf::Checksum, hive::baseBlockChecksum(bytes));
+}
+
 std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -76,6 +76,11 @@ std::optional<HiveValue> readValue(const std::string& file, std::string_view nam
 // failure.
 void growToTheLimit(const std::string& file, const std::string& more = {}, bool fillFreeSpace = false);
 
+// Makes the hive in `bytes` one whose last write did not finish, as Windows leaves a hive
+// whose changes wait in its log: the second sequence number behind the first, the checksum
+// to match.
+void leaveWriteUnfinished(std::string& bytes);
+
 // The whole content of a file (empty when it cannot be read).
 std::string fileBytes(const std::string& path);
 void writeFile(const std::string& path, std::string_view bytes);
