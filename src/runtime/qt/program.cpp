@@ -2,15 +2,12 @@
 // procedure, the report of an error that no procedure handled, End and MsgBox.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <new>
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QWindow>
 
 #include "runtime/qt/program.h"
 
@@ -38,28 +35,6 @@ private:
         if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
             if (QScreen* screen = app->primaryScreen()) return screen->geometry();
         raise(error::InvalidProcedureCall);
-    }
-};
-
-// With VANTORIO_BENCH_EXIT_ON_SHOW=1 the program prints the moment its window is first
-// exposed (CLOCK_MONOTONIC, nanoseconds) and leaves at once: the start-up benchmark's probe.
-class ShownProbe : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose) {
-            auto* window = qobject_cast<QWindow*>(watched);
-            if (window && window->isExposed()) {
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                std::printf("mapped %lld\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
-                std::fflush(stdout);
-                std::_Exit(0);
-            }
-        }
-        return false;
     }
 };
 
@@ -92,10 +67,6 @@ void Program::show() {
     QWidget* window = form_->window();
     if (!window) return;
     form_->focusFirst();
-    if (mainLoop_ && qEnvironmentVariable("VANTORIO_BENCH_EXIT_ON_SHOW") == QLatin1String("1")) {
-        window->winId();
-        window->windowHandle()->installEventFilter(new ShownProbe(window));
-    }
     window->show();
     window->activateWindow();
 }
