@@ -5,7 +5,8 @@
 //   window_startup_bench [runs]      (default 15; under $DISPLAY when set, else offscreen)
 //
 // Vantorio runs on a default hive of its own in a temporary XDG_DATA_HOME, created by the
-// first (warm-up) run, so its loads read a real Winlogon key.
+// first (warm-up) run, so its loads read a real Winlogon key. It is the program's copy with
+// the start-up probe linked in, which the installed program does not have.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>

@@ -1,9 +1,11 @@
-// The runtime's errors and their standard descriptions, and the form's typed access to its
-// controls: the same on every toolkit.
+// The runtime's errors and their standard descriptions, the form's typed access to its
+// controls and the checks of its moves: the same on every toolkit.
+#include <cmath>
 #include <utility>
 
 #include "runtime/controls.h"
 #include "runtime/runtime.h"
+#include "runtime/table_form.h"
 
 namespace runtime {
 
@@ -55,6 +57,11 @@ CommandButton& Form::commandButton(std::u16string_view name) {
 OptionArray& Form::optionArray(std::u16string_view name) {
     if (auto* array = findOptionArray(name)) return *array;
     raise(error::InvalidProcedureCall);
+}
+
+void checkMove(bool windowThere, float twips) {
+    if (!windowThere) raise(error::InvalidProcedureCall);
+    if (!std::isfinite(twips)) raise(error::Overflow);
 }
 
 } // namespace runtime

@@ -32,6 +32,18 @@ void ProgramCore::dispatch(const std::function<void()>& procedure) {
     }
 }
 
+void ProgramCore::start(const std::function<void(Form&)>& load) {
+    dispatch([&] { load(form()); });
+    if (!ending()) show();
+}
+
+int ProgramCore::run(const std::function<void(Form&)>& load) {
+    runsLoop_ = true;
+    start(load);
+    if (!ended()) loop();
+    return status();
+}
+
 bool ProgramCore::ask(const std::function<bool()>& question) {
     bool answer = false;
     dispatch([&] { answer = question(); });

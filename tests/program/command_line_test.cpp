@@ -98,6 +98,7 @@ struct Launch {
     std::map<std::string, std::string> environment;  // on top of a bare one, without a display
     bool unprivileged = false;                        // as user and group 65534 when run as root
     bool stdoutFull = false;                          // standard output is /dev/full
+    const char* program = VANTORIO_PROGRAM;           // or the copy with the start-up probe
 };
 
 // Exit status of a child that could not start the program as the unprivileged user.
@@ -106,7 +107,7 @@ constexpr int CannotExec = 127;
 Outcome run(const Launch& launch) {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
     for (const auto& [name, value] : launch.environment) env.push_back(name + "=" + value);
-    std::vector<char*> envp, argv{const_cast<char*>(VANTORIO_PROGRAM)};
+    std::vector<char*> envp, argv{const_cast<char*>(launch.program)};
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> args = launch.arguments;
@@ -127,7 +128,7 @@ Outcome run(const Launch& launch) {
         if (launch.unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(CannotExec);
-        execve(VANTORIO_PROGRAM, argv.data(), envp.data());
+        execve(launch.program, argv.data(), envp.data());
         _exit(CannotExec);
     }
     close(out[1]);
@@ -179,9 +180,11 @@ public:
     Launch launch(std::vector<std::string> arguments) {
         return {std::move(arguments), {{"HOME", dir.path()}, {"XDG_DATA_HOME", data}}, false, false};
     }
-    // The same, with the toolkit offscreen and the program leaving once its window is shown.
+    // The same, with the toolkit offscreen and the program leaving once its window is shown:
+    // the program's copy with the start-up probe.
     Launch windowLaunch(std::vector<std::string> arguments) {
         Launch l = launch(std::move(arguments));
+        l.program = VANTORIO_PROBED_PROGRAM;
         l.environment["VANTORIO_BENCH_EXIT_ON_SHOW"] = "1";
         l.environment["XDG_RUNTIME_DIR"] = runtimeDir;
         return l;
@@ -210,6 +213,14 @@ public:
     std::string fifo = dir.file("fifo");
     std::string device = "/dev/null";
 };
+
+// The start-up probe is in the copy that the benchmark and these tests start, never in the
+// program that is installed.
+TEST(StartupProbe, OnlyInTheProbedCopy) {
+    const std::string probe = "VANTORIO_BENCH_EXIT_ON_SHOW";
+    EXPECT_EQ(testsupport::fileBytes(VANTORIO_PROGRAM).find(probe), std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(VANTORIO_PROBED_PROGRAM).find(probe), std::string::npos);
+}
 
 // A start with nowhere to show the window says so, instead of the toolkit's abort.
 TEST_F(ProgramTest, NoDisplayIsAStartUpError) {

@@ -13,18 +13,15 @@
 #include <QWindow>
 
 #include "runtime/qt/program.h"
-#include "runtime/testing.h"
+#include "runtime/qt/text.h"
+#include "runtime/session.h"
 
 namespace runtime::testing {
 
-namespace {
+using qt::fromQ;
+using qt::toQ;
 
-QString toQ(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()), qsizetype(text.size()));
-}
-std::u16string fromQ(const QString& text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
-}
+namespace {
 
 // One application for the whole test process; it stays reachable until the process ends.
 QApplication* application = nullptr;
@@ -45,52 +42,36 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+qt::QtForm& qtForm(ProgramCore& program) { return static_cast<qt::Program&>(program).form(); }
+
+QWidget& widget(const Session::State& state, const ControlId& id) {
+    if (state.program->ended()) throw std::logic_error("the program has ended");
+    QWidget* w = qtForm(*state.program).handle(id.name, id.index);
+    if (!w) throw std::invalid_argument("no such control");
+    return *w;
+}
+
+QWidget& window(const Session::State& state) {
+    if (state.program->ended() || !qtForm(*state.program).window()) throw std::logic_error("the program has ended");
+    return *qtForm(*state.program).window();
+}
+
 } // namespace
 
-struct Session::State {
-    std::unique_ptr<qt::Program> program;
-    std::vector<std::u16string> reports;
-    std::vector<std::u16string> messages;
-
-    QWidget& widget(const ControlId& id) const {
-        if (program->ended()) throw std::logic_error("the program has ended");
-        QWidget* w = program->form().widget(id.name, id.index);
-        if (!w) throw std::invalid_argument("no such control");
-        return *w;
-    }
-    QWidget& window() const {
-        if (program->ended() || !program->form().window())
-            throw std::logic_error("the program has ended");
-        return *program->form().window();
-    }
-};
-
-Session::Session(const FormSpec& layout, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
+std::unique_ptr<ProgramCore> newProgram(const FormSpec& layout) {
     ensureApplication();
-    state_->program = std::make_unique<qt::Program>(layout, false);
-    state_->program->onReport = [this](std::u16string_view text) { state_->reports.emplace_back(text); };
-    state_->program->onMessage = [this](std::u16string_view text) { state_->messages.emplace_back(text); };
-    state_->program->load(load);
-    if (state_->program->ended()) return;
-    state_->program->show();
-    QWidget* window = state_->program->form().window();
-    if (!waitFor([window] { return window->isActiveWindow() && window->windowHandle()->isExposed(); }))
-        throw std::runtime_error("the window did not become active");
-    settle();
+    return std::make_unique<qt::Program>(layout);
 }
 
-Session::~Session() {
-    state_->program.reset();
-    settle();
+bool ready(ProgramCore& program, const FormSpec&) {
+    QWidget* window = qtForm(program).window();
+    return window && window->isActiveWindow() && window->windowHandle()->isExposed();
 }
 
-Form& Session::form() {
-    if (state_->program->ended()) throw std::logic_error("the program has ended");
-    return state_->program->form();
-}
+void settle(ProgramCore*) { settle(); }
 
 void Session::click(const ControlId& control) {
-    QWidget& w = state_->widget(control);
+    QWidget& w = widget(*state_, control);
     QTest::mouseClick(&w, Qt::LeftButton, Qt::NoModifier, w.rect().center());
     settle();
 }
@@ -130,20 +111,20 @@ void sendKey(QWidget* target, Key key) {
 
 void Session::press(Key key) {
     QWidget* target = QApplication::focusWidget();
-    if (!target) target = &state_->window();
+    if (!target) target = &window(*state_);
     sendKey(target, key);
     settle();
 }
 
 void Session::press(Key key, const ControlId& control) {
-    QWidget& w = state_->widget(control);
+    QWidget& w = widget(*state_, control);
     w.setFocus(Qt::OtherFocusReason);
     sendKey(&w, key);
     settle();
 }
 
 void Session::type(const ControlId& control, std::u16string_view text) {
-    QWidget& w = state_->widget(control);
+    QWidget& w = widget(*state_, control);
     w.setFocus(Qt::OtherFocusReason);
     for (QChar c : toQ(text)) {
         if (state_->program->ending()) break;
@@ -158,7 +139,7 @@ void Session::type(const ControlId& control, std::u16string_view text) {
 }
 
 void Session::paste(const ControlId& control, std::u16string_view text) {
-    QWidget& w = state_->widget(control);
+    QWidget& w = widget(*state_, control);
     w.setFocus(Qt::OtherFocusReason);
     QGuiApplication::clipboard()->setText(toQ(text));
     QTest::keyClick(&w, Qt::Key_V, Qt::ControlModifier);
@@ -166,7 +147,7 @@ void Session::paste(const ControlId& control, std::u16string_view text) {
 }
 
 void Session::closeWindow() {
-    QWindow* handle = state_->window().windowHandle();
+    QWindow* handle = window(*state_).windowHandle();
     QCloseEvent event;
     QCoreApplication::sendEvent(handle, &event);
     settle();
@@ -174,67 +155,62 @@ void Session::closeWindow() {
 
 std::optional<ControlId> Session::focused() const {
     if (state_->program->ended()) return std::nullopt;
-    const ControlSpec* row = state_->program->form().rowOf(QApplication::focusWidget());
+    const ControlSpec* row = qtForm(*state_->program).rowOf(QApplication::focusWidget());
     if (!row) return std::nullopt;
     return ControlId{std::u16string(row->name), row->index};
 }
 
 Rect Session::rectInContainer(const ControlId& control) const {
-    const QRect r = state_->widget(control).geometry();
+    const QRect r = widget(*state_, control).geometry();
     return {r.x(), r.y(), r.width(), r.height()};
 }
 
 Rect Session::rectInClient(const ControlId& control) const {
-    QWidget& w = state_->widget(control);
-    const QPoint topLeft = w.mapTo(&state_->window(), QPoint(0, 0));
+    QWidget& w = widget(*state_, control);
+    const QPoint topLeft = w.mapTo(&window(*state_), QPoint(0, 0));
     return {topLeft.x(), topLeft.y(), w.width(), w.height()};
 }
 
 Rect Session::clientRect() const {
-    QWidget& window = state_->window();
-    return {0, 0, window.width(), window.height()};
+    const QWidget& w = window(*state_);
+    return {0, 0, w.width(), w.height()};
 }
 
 std::u16string Session::displayedText(const ControlId& control) const {
-    auto* edit = qobject_cast<QLineEdit*>(&state_->widget(control));
+    auto* edit = qobject_cast<QLineEdit*>(&widget(*state_, control));
     if (!edit) throw std::invalid_argument("not a text box");
     return fromQ(edit->displayText());
 }
 
 std::u16string Session::fontFamily(const ControlId& control) const {
-    return fromQ(QFontInfo(state_->widget(control).font()).family());
+    return fromQ(QFontInfo(widget(*state_, control).font()).family());
 }
 
 int Session::fontPixelSize(const ControlId& control) const {
-    return QFontInfo(state_->widget(control).font()).pixelSize();
+    return QFontInfo(widget(*state_, control).font()).pixelSize();
 }
 
 bool Session::iconLoaded() const {
-    const QIcon icon = state_->window().windowIcon();
+    const QIcon icon = window(*state_).windowIcon();
     return !icon.isNull() && icon.availableSizes().contains(QSize(32, 32));
 }
 
 std::uint32_t Session::iconPixel(int x, int y) const {
-    const QImage image = state_->window().windowIcon().pixmap(QSize(32, 32)).toImage();
+    const QImage image = window(*state_).windowIcon().pixmap(QSize(32, 32)).toImage();
     return image.convertToFormat(QImage::Format_ARGB32).pixel(x, y);
 }
 
 bool Session::windowVisible() const {
-    return !state_->program->ended() && state_->window().isVisible();
+    return !state_->program->ended() && window(*state_).isVisible();
 }
 
-std::u16string Session::windowTitle() const { return fromQ(state_->window().windowTitle()); }
+std::u16string Session::windowTitle() const { return fromQ(window(*state_).windowTitle()); }
 
 std::u16string Session::accessibleName(const ControlId& control) const {
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&state_->widget(control));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&widget(*state_, control));
     if (!accessible) throw std::runtime_error("the control has no accessible interface");
     return fromQ(accessible->text(QAccessible::Name));
 }
-
-bool Session::ended() const { return state_->program->ended(); }
-int Session::status() const { return state_->program->status(); }
-const std::vector<std::u16string>& Session::reports() const { return state_->reports; }
-const std::vector<std::u16string>& Session::messageBoxes() const { return state_->messages; }
 
 bool Session::waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     QDeadlineTimer deadline(timeout.count());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "runtime/win32/text.h"
+
 namespace runtime::win32 {
 
 namespace {
@@ -53,10 +55,8 @@ public:
         if (child.vt != VT_I4 || child.lVal != CHILDID_SELF) return inner_->get_accName(child, name);
         *name = nullptr;
         if (!IsWindow(label_)) return S_FALSE;
-        const int length = GetWindowTextLengthW(label_);
-        std::wstring text(std::size_t(length > 0 ? length : 0) + 1, L'\0');
-        text.resize(std::size_t(GetWindowTextW(label_, text.data(), int(text.size()))));
-        *name = SysAllocStringLen(text.data(), UINT(text.size()));
+        const std::u16string text = windowText(label_);
+        *name = SysAllocStringLen(wide(text), UINT(text.size()));
         return *name ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override { return inner_->get_accParent(parent); }

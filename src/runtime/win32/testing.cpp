@@ -5,15 +5,16 @@
 
 #include <stdexcept>
 
-#include "runtime/testing.h"
+#include "runtime/session.h"
 #include "runtime/win32/program.h"
+#include "runtime/win32/text.h"
 
 namespace runtime::testing {
 
 namespace {
 
 // Hands every message waiting for this thread to the program, as its loop would.
-void settle(win32::Program* program) {
+void settleMessages(win32::Program* program) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) continue;
@@ -80,137 +81,117 @@ KeyStroke stroke(Key key) {
     return {0};
 }
 
+win32::Program& program(const Session::State& state) { return static_cast<win32::Program&>(*state.program); }
+
+HWND controlWindow(const Session::State& state, const ControlId& id) {
+    if (state.program->ended()) throw std::logic_error("the program has ended");
+    HWND w = program(state).form().handle(id.name, id.index);
+    if (!w) throw std::invalid_argument("no such control");
+    return w;
+}
+
+HWND formWindow(const Session::State& state) {
+    if (state.program->ended() || !program(state).form().window()) throw std::logic_error("the program has ended");
+    return program(state).form().window();
+}
+
+void settle(const Session::State& state) { settleMessages(&program(state)); }
+
+// A key pressed and released where the focus is, with the modifiers held meanwhile.
+void pressKey(const Session::State& state, HWND target, const KeyStroke& k) {
+    const Modifiers held(k.shift, k.control);
+    PostMessageW(target, WM_KEYDOWN, k.vk, keyData(k.vk, false));
+    // The key goes through the loop; where translating it typed nothing (a posted key
+    // has no keyboard behind it on every system), its character follows as the
+    // keyboard would have typed it.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        program(state).handle(msg);
+        if (msg.message == WM_KEYDOWN && msg.wParam == k.vk) break;
+    }
+    if (k.character && !state.program->ended() && !PeekMessageW(&msg, nullptr, WM_CHAR, WM_CHAR, PM_NOREMOVE))
+        if (HWND now = GetFocus()) PostMessageW(now, WM_CHAR, k.character, keyData(k.vk, false));
+    settle(state);
+    if (state.program->ended()) return;
+    HWND now = GetFocus();
+    PostMessageW(now ? now : target, WM_KEYUP, k.vk, keyData(k.vk, true));
+    settle(state);
+}
+
+// Focuses the control as a user's keyboard can: a disabled control takes no focus.
+bool focusOn(const Session::State& state, HWND control) {
+    if (!IsWindowEnabled(control)) return false;
+    if (GetFocus() != control) SetFocus(control);
+    settle(state);
+    return GetFocus() == control;
+}
+
 } // namespace
 
-struct Session::State {
-    std::unique_ptr<win32::Program> program;
-    std::vector<std::u16string> reports;
-    std::vector<std::u16string> messages;
+std::unique_ptr<ProgramCore> newProgram(const FormSpec& layout) { return std::make_unique<win32::Program>(layout); }
 
-    HWND control(const ControlId& id) const {
-        if (program->ended()) throw std::logic_error("the program has ended");
-        HWND w = program->form().handle(id.name, id.index);
-        if (!w) throw std::invalid_argument("no such control");
-        return w;
+// Visible, every control there, and the focus inside the window.
+bool ready(ProgramCore& core, const FormSpec& layout) {
+    const win32::Win32Form& form = static_cast<win32::Program&>(core).form();
+    HWND window = form.window();
+    if (!window || !IsWindowVisible(window)) return false;
+    for (const ControlSpec& row : layout.controls) {
+        HWND control = form.handle(row.name, row.index);
+        if (!control || !IsWindowVisible(control)) return false;
     }
-    HWND window() const {
-        if (program->ended() || !program->form().window()) throw std::logic_error("the program has ended");
-        return program->form().window();
-    }
-    void settle() { testing::settle(program.get()); }
-
-    // A key pressed and released where the focus is, with the modifiers held meanwhile.
-    void key(HWND target, Key which) { key(target, stroke(which)); }
-    void key(HWND target, const KeyStroke& k) {
-        const Modifiers held(k.shift, k.control);
-        PostMessageW(target, WM_KEYDOWN, k.vk, keyData(k.vk, false));
-        // The key goes through the loop; where translating it typed nothing (a posted key
-        // has no keyboard behind it on every system), its character follows as the
-        // keyboard would have typed it.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) continue;
-            program->handle(msg);
-            if (msg.message == WM_KEYDOWN && msg.wParam == k.vk) break;
-        }
-        if (k.character && !program->ended() && !PeekMessageW(&msg, nullptr, WM_CHAR, WM_CHAR, PM_NOREMOVE))
-            if (HWND now = GetFocus()) PostMessageW(now, WM_CHAR, k.character, keyData(k.vk, false));
-        settle();
-        if (program->ended()) return;
-        HWND now = GetFocus();
-        PostMessageW(now ? now : target, WM_KEYUP, k.vk, keyData(k.vk, true));
-        settle();
-    }
-    // Focuses the control as a user's keyboard can: a disabled control takes no focus.
-    bool focus(HWND control) {
-        if (!IsWindowEnabled(control)) return false;
-        if (GetFocus() != control) SetFocus(control);
-        settle();
-        return GetFocus() == control;
-    }
-};
-
-Session::Session(const FormSpec& layout, std::function<void(Form&)> load) : state_(std::make_unique<State>()) {
-    state_->program = std::make_unique<win32::Program>(layout, false);
-    state_->program->onReport = [this](std::u16string_view text) { state_->reports.emplace_back(text); };
-    state_->program->onMessage = [this](std::u16string_view text) { state_->messages.emplace_back(text); };
-    state_->program->load(load);
-    if (state_->program->ended()) return;
-    state_->program->show();
-    const std::size_t count = layout.controls.size();
-    win32::Program* program = state_->program.get();
-    // Visible, every control there, and the focus inside the window.
-    if (!waitFor([program, count, &layout] {
-            HWND window = program->form().window();
-            if (!window || !IsWindowVisible(window)) return false;
-            for (const ControlSpec& row : layout.controls) {
-                HWND control = program->form().handle(row.name, row.index);
-                if (!control || !IsWindowVisible(control)) return false;
-            }
-            (void)count;
-            return GetActiveWindow() == window;
-        }))
-        throw std::runtime_error("the window did not become active");
-    state_->settle();
+    return GetActiveWindow() == window;
 }
 
-Session::~Session() {
-    state_->program.reset();
-    settle(nullptr);
-}
-
-Form& Session::form() {
-    if (state_->program->ended()) throw std::logic_error("the program has ended");
-    return state_->program->form();
-}
+void settle(ProgramCore* core) { settleMessages(static_cast<win32::Program*>(core)); }
 
 void Session::click(const ControlId& control) {
-    HWND target = state_->control(control);
+    HWND target = controlWindow(*state_, control);
     RECT r{};
     GetClientRect(target, &r);
     POINT at{(r.right - r.left) / 2, (r.bottom - r.top) / 2};
     // A disabled control lets the click fall through to the window beneath it.
     if (!IsWindowEnabled(target)) {
-        MapWindowPoints(target, state_->window(), &at, 1);
-        target = state_->window();
+        MapWindowPoints(target, formWindow(*state_), &at, 1);
+        target = formWindow(*state_);
     }
     const LPARAM where = MAKELPARAM(at.x, at.y);
     PostMessageW(target, WM_MOUSEMOVE, 0, where);
     PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, where);
-    state_->settle();
+    settle(*state_);
     if (state_->program->ended()) return;
     HWND captured = GetCapture();
     PostMessageW(captured ? captured : target, WM_LBUTTONUP, 0, where);
-    state_->settle();
+    settle(*state_);
 }
 
 void Session::press(Key key) {
     HWND target = GetFocus();
-    if (!target) target = state_->window();
-    state_->key(target, key);
+    if (!target) target = formWindow(*state_);
+    pressKey(*state_, target, stroke(key));
 }
 
 void Session::press(Key key, const ControlId& control) {
-    HWND w = state_->control(control);
-    if (!state_->focus(w)) return;
-    state_->key(w, key);
+    HWND w = controlWindow(*state_, control);
+    if (!focusOn(*state_, w)) return;
+    pressKey(*state_, w, stroke(key));
 }
 
 void Session::type(const ControlId& control, std::u16string_view text) {
-    HWND w = state_->control(control);
-    if (!state_->focus(w)) return;
+    HWND w = controlWindow(*state_, control);
+    if (!focusOn(*state_, w)) return;
     // Each character as the keyboard (or an input method) delivers it once translated.
     for (char16_t c : text) {
         if (state_->program->ending()) break;
         PostMessageW(w, WM_CHAR, WPARAM(c), 1);
-        state_->settle();
+        settle(*state_);
     }
 }
 
 void Session::paste(const ControlId& control, std::u16string_view text) {
-    HWND w = state_->control(control);
-    if (!state_->focus(w)) return;
-    if (!OpenClipboard(state_->window())) throw std::runtime_error("the clipboard cannot be opened");
+    HWND w = controlWindow(*state_, control);
+    if (!focusOn(*state_, w)) return;
+    if (!OpenClipboard(formWindow(*state_))) throw std::runtime_error("the clipboard cannot be opened");
     EmptyClipboard();
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
     if (data) {
@@ -222,18 +203,18 @@ void Session::paste(const ControlId& control, std::u16string_view text) {
     }
     CloseClipboard();
     // Ctrl+V, which the box receives as its paste character.
-    state_->key(w, KeyStroke{'V', false, true, 0x16});
+    pressKey(*state_, w, KeyStroke{'V', false, true, 0x16});
 }
 
 void Session::closeWindow() {
     // The title bar's close button: the system command that becomes WM_CLOSE.
-    PostMessageW(state_->window(), WM_SYSCOMMAND, SC_CLOSE, 0);
-    state_->settle();
+    PostMessageW(formWindow(*state_), WM_SYSCOMMAND, SC_CLOSE, 0);
+    settle(*state_);
 }
 
 std::optional<ControlId> Session::focused() const {
     if (state_->program->ended()) return std::nullopt;
-    const ControlSpec* row = state_->program->form().rowOf(GetFocus());
+    const ControlSpec* row = program(*state_).form().rowOf(GetFocus());
     if (!row) return std::nullopt;
     return ControlId{std::u16string(row->name), row->index};
 }
@@ -248,38 +229,36 @@ RECT inClient(HWND control, HWND window) {
 } // namespace
 
 Rect Session::rectInContainer(const ControlId& control) const {
-    HWND w = state_->control(control);
-    RECT r = inClient(w, state_->window());
-    const ControlSpec* row = state_->program->form().rowOf(w);
+    HWND w = controlWindow(*state_, control);
+    RECT r = inClient(w, formWindow(*state_));
+    const ControlSpec* row = program(*state_).form().rowOf(w);
     if (row && !row->container.empty()) {
-        const RECT frame = inClient(state_->control({std::u16string(row->container)}), state_->window());
+        const RECT frame = inClient(controlWindow(*state_, {std::u16string(row->container)}), formWindow(*state_));
         OffsetRect(&r, -frame.left, -frame.top);
     }
     return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 Rect Session::rectInClient(const ControlId& control) const {
-    const RECT r = inClient(state_->control(control), state_->window());
+    const RECT r = inClient(controlWindow(*state_, control), formWindow(*state_));
     return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 Rect Session::clientRect() const {
     RECT r{};
-    GetClientRect(state_->window(), &r);
+    GetClientRect(formWindow(*state_), &r);
     return {0, 0, r.right - r.left, r.bottom - r.top};
 }
 
 std::u16string Session::displayedText(const ControlId& control) const {
-    HWND w = state_->control(control);
+    HWND w = controlWindow(*state_, control);
     wchar_t className[16] = {};
     GetClassNameW(w, className, 16);
     if (lstrcmpiW(className, L"EDIT") != 0) throw std::invalid_argument("not a text box");
-    const int length = GetWindowTextLengthW(w);
-    std::wstring text(std::size_t(length) + 1, L'\0');
-    text.resize(std::size_t(GetWindowTextW(w, text.data(), length + 1)));
-    const auto mask = wchar_t(SendMessageW(w, EM_GETPASSWORDCHAR, 0, 0));
+    std::u16string text = win32::windowText(w);
+    const auto mask = char16_t(SendMessageW(w, EM_GETPASSWORDCHAR, 0, 0));
     if ((GetWindowLongPtrW(w, GWL_STYLE) & ES_PASSWORD) && mask) text.assign(text.size(), mask);
-    return win32::u16(text);
+    return text;
 }
 
 namespace {
@@ -296,7 +275,7 @@ auto withFont(HWND control, F&& f) {
 } // namespace
 
 std::u16string Session::fontFamily(const ControlId& control) const {
-    return withFont(state_->control(control), [](HDC dc) {
+    return withFont(controlWindow(*state_, control), [](HDC dc) {
         wchar_t face[LF_FACESIZE] = {};
         GetTextFaceW(dc, LF_FACESIZE, face);
         return win32::u16(face);
@@ -304,7 +283,7 @@ std::u16string Session::fontFamily(const ControlId& control) const {
 }
 
 int Session::fontPixelSize(const ControlId& control) const {
-    return withFont(state_->control(control), [](HDC dc) {
+    return withFont(controlWindow(*state_, control), [](HDC dc) {
         TEXTMETRICW metrics{};
         GetTextMetricsW(dc, &metrics);
         return int(metrics.tmHeight - metrics.tmInternalLeading);
@@ -346,14 +325,14 @@ IconImage iconImage(HICON icon) {
 } // namespace
 
 bool Session::iconLoaded() const {
-    state_->window();
-    const IconImage image = iconImage(state_->program->form().icon());
+    formWindow(*state_);
+    const IconImage image = iconImage(program(*state_).form().icon());
     return image.width == 32 && image.height == 32;
 }
 
 std::uint32_t Session::iconPixel(int x, int y) const {
-    state_->window();
-    const IconImage image = iconImage(state_->program->form().icon());
+    formWindow(*state_);
+    const IconImage image = iconImage(program(*state_).form().icon());
     if (x < 0 || y < 0 || x >= image.width || y >= image.height) throw std::out_of_range("outside the icon");
     const std::size_t at = std::size_t(y * image.width + x);
     // A set mask bit is a transparent pixel.
@@ -362,7 +341,7 @@ std::uint32_t Session::iconPixel(int x, int y) const {
 }
 
 std::u16string Session::accessibleName(const ControlId& control) const {
-    HWND window = state_->program->ended() ? nullptr : state_->program->form().handle(control.name, control.index);
+    HWND window = state_->program->ended() ? nullptr : program(*state_).form().handle(control.name, control.index);
     if (!window) throw std::invalid_argument("no such control");
     // As a screen reader asks: the control's object through the system, then its name.
     static thread_local const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -385,26 +364,15 @@ std::u16string Session::accessibleName(const ControlId& control) const {
 }
 
 bool Session::windowVisible() const {
-    return !state_->program->ended() && IsWindowVisible(state_->window());
+    return !state_->program->ended() && IsWindowVisible(formWindow(*state_));
 }
 
-std::u16string Session::windowTitle() const {
-    HWND window = state_->window();
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(std::size_t(length) + 1, L'\0');
-    text.resize(std::size_t(GetWindowTextW(window, text.data(), length + 1)));
-    return win32::u16(text);
-}
-
-bool Session::ended() const { return state_->program->ended(); }
-int Session::status() const { return state_->program->status(); }
-const std::vector<std::u16string>& Session::reports() const { return state_->reports; }
-const std::vector<std::u16string>& Session::messageBoxes() const { return state_->messages; }
+std::u16string Session::windowTitle() const { return win32::windowText(formWindow(*state_)); }
 
 bool Session::waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeout.count());
     for (;;) {
-        state_->settle();
+        settle(*state_);
         if (condition()) return true;
         if (GetTickCount64() >= deadline) return condition();
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
