@@ -11,7 +11,7 @@
 
 #include <sys/stat.h>
 
-#include "platform/child_process.h"
+#include "support/child_process.h"
 
 namespace vantorio_test {
 namespace {

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/child_process.h"
+#include "support/child_process.h"
 #include "store_test.h"
 
 namespace vantorio_test {
