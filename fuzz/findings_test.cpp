@@ -97,6 +97,17 @@ const std::vector<Finding> Findings = {
          dataAcross(h, s, raw, 96, 64);
          return h;
      }},
+    // The last bin's header claims pages beyond the end of the bins. A commit that needed a
+    // bin more put it there, inside what the damaged header claims, so that its cells lay
+    // across the new bin's header.
+    {"BinReachingPastTheEnd", fuzz::commitHive, [] {
+         std::string h = spotted().hive;
+         std::size_t last = 0;
+         for (std::size_t at = 0; at < le32(h, 40); at += le32(h, 4096 + at + 8)) last = at;
+         put32(h, 4096 + last + 8, le32(h, 4096 + last + 8) + 0x4000);
+         fuzz::sealBaseBlock(h);
+         return h;
+     }},
 };
 
 void PrintTo(const Finding& f, std::ostream* os) { *os << f.name; }

@@ -41,6 +41,7 @@ bool FreeSpace::readNext() {
         const std::uint32_t size = binSizeAt(next_);
         if (size == 0) {
             // A damaged header: the next bin begins on some later page and names its offset.
+            if (binHeaderAt(next_) && le32(bins_, next_ + hbin::Size) > bins_.size() - next_) endClaimed_ = true;
             next_ += HiveBinSize;
             continue;
         }
@@ -164,7 +165,7 @@ std::optional<std::uint32_t> FreeSpace::allocate(std::uint32_t size) {
 
 bool FreeSpace::grow(std::uint32_t cellSize) {
     auto pages = [](std::uint64_t bytes) { return (bytes + HiveBinSize - 1) / HiveBinSize * HiveBinSize; };
-    if (end_ > limit_) return false;
+    if (end_ > limit_ || endClaimed_) return false;
     // Free space at the very end lies in the last bin, which is sound then: it grows.
     if (!runs_.empty()) {
         const auto last = std::prev(runs_.end());

@@ -58,6 +58,11 @@ public:
     // Reads every bin not read yet (allocate does so only when nothing read so far fits).
     void readAll();
 
+    // Whether a bin header of the file claims pages beyond the end of its bins. Then the bins
+    // cannot grow: whatever is added would lie inside that bin, as a reader walks it. Known
+    // once allocate has read every bin, which it does before it grows them.
+    bool endClaimed() const { return endClaimed_; }
+
     // Where the bins end: the bins of the file and those added.
     std::uint32_t end() const { return end_; }
     // The bins added at the end, in their order, each with its size.
@@ -99,6 +104,7 @@ private:
     std::vector<Range> grown_;
     std::uint32_t end_ = 0;
     std::uint32_t limit_ = BinsLimit;
+    bool endClaimed_ = false;
 };
 
 } // namespace platform::hive

@@ -362,7 +362,8 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     if (const Status s = plan(hive, changes, filetime, planned)) return s;
     FreeSpace space(hive.bins());
     const auto released = release(hive, planned, space);
-    if (!planned.cells.place(space)) return status::DiskFull;
+    // Space the bins cannot give: past their limit, or past an end that a damaged bin claims.
+    if (!planned.cells.place(space)) return space.endClaimed() ? status::RegistryCorrupt : status::DiskFull;
     encode(planned, space, released, filetime, out);
     out.baseBlock = newBaseBlock(hive, out.newBins, filetime);
     return status::Success;

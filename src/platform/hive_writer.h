@@ -50,7 +50,8 @@ struct PreparedCommit {
 };
 
 // Works out the hive of `hive` with `changes` applied, stamped `filetime`. DiskFull when its
-// bins would reach BinsLimit; NotEnoughMemory for a value larger than a hive can hold.
+// bins would reach BinsLimit; RegistryCorrupt when they would have to grow where a damaged bin
+// claims pages past their end; NotEnoughMemory for a value larger than a hive can hold.
 Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out);
 
 // Writes into `target` (a new, empty file) the prepared hive: the bins of `source` (whose

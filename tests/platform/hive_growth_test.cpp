@@ -253,6 +253,40 @@ TEST(FreeSpace, NoBinReachesTheLimit) {
     }
 }
 
+TEST(FreeSpace, NoBinIsAddedInsideOneThatClaimsPagesPastTheEnd) {
+    std::string bins = page(0, {64}) + page(4096, {128});
+    set32(bins, 4096 + 8, 3 * 4096); // the last bin's header claims two pages the file lacks
+    FreeSpace space(bins);
+    EXPECT_EQ(space.allocate(64), 64u) << "free space in sound bins is still used";
+    EXPECT_EQ(space.allocate(64), std::nullopt);
+    EXPECT_TRUE(space.endClaimed());
+    EXPECT_TRUE(space.addedBins().empty());
+    EXPECT_EQ(space.end(), bins.size());
+}
+
+TEST(FreeSpace, ACommitThatNeedsABinPastAClaimedEndIsRefusedAsCorrupt) {
+    testsupport::TempDir dir;
+    const std::string file = dir.file("SOFTWARE");
+    testsupport::makeHive(file, {testsupport::textValue("DefaultUserName", u"Administrator")});
+    std::string h = testsupport::fileBytes(file);
+    std::size_t last = 0;
+    for (std::size_t at = 0; at < le32(h, 40); at += le32(h, Bins + at + 8)) last = at;
+    set32(h, Bins + last + 8, le32(h, Bins + last + 8) + 2 * 4096);
+    set32(h, 508, hive::baseBlockChecksum(h));
+    testsupport::writeFile(file, h);
+
+    const testsupport::ScopedHive scope(file);
+    Key key = 0;
+    ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);
+    const std::string big(64 * 1024, 'b');
+    ASSERT_EQ(RegSetValueExA(key, "Large", 0, RegBinary, reinterpret_cast<const std::uint8_t*>(big.data()),
+                             static_cast<std::uint32_t>(big.size())),
+              status::Success);
+    EXPECT_EQ(RegCloseKey(key), status::RegistryCorrupt);
+    EXPECT_EQ(LastFailureDetail().reason, FailureReason::None) << "not the size limit";
+    EXPECT_EQ(testsupport::fileBytes(file), h);
+}
+
 // --- commits over a long life ----------------------------------------------------------------
 
 // What is wrong with the structure of a hive file, or nothing: a clean base block (equal
