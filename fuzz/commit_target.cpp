@@ -37,7 +37,7 @@ std::string commitHive(const std::uint8_t* data, std::size_t size) {
         return {};
     }
     std::vector<Read> before;
-    for (const char* name : WinlogonValues) before.push_back(readValue(key, name));
+    for (const char* name : WinlogonValues) before.push_back(queryWhole(key, name));
 
     const std::string password = "fuzz\0"s;
     const std::string big = pattern(20000);
@@ -67,16 +67,16 @@ std::string commitHive(const std::uint8_t* data, std::size_t size) {
     if (RegOpenKeyExA(LocalMachine, WinlogonKey, 0, KeyRead, &key) != status::Success)
         return "the committed hive does not open";
     std::string wrong;
-    if (setPassword == status::Success && readValue(key, "DefaultPassword") != Read{status::Success, RegSz, password})
+    if (setPassword == status::Success && queryWhole(key, "DefaultPassword") != Read{status::Success, RegSz, password})
         wrong = "the password set does not read back";
-    if (deleted == status::Success && readValue(key, "AutoAdminLogon").code != status::FileNotFound)
+    if (deleted == status::Success && queryWhole(key, "AutoAdminLogon").code != status::FileNotFound)
         wrong = "the value deleted is still there";
-    if (setBig == status::Success && readValue(key, "Big") != Read{status::Success, RegBinary, big})
+    if (setBig == status::Success && queryWhole(key, "Big") != Read{status::Success, RegBinary, big})
         wrong = "the long value set does not read back";
     for (std::size_t i = 0; i < before.size() && wrong.empty(); ++i) {
         const std::string name = WinlogonValues[i];
         if (name == "DefaultPassword" || name == "AutoAdminLogon" || before[i].code != status::Success) continue;
-        if (readValue(key, name.c_str()) != before[i]) wrong = name + ", which no change touched, reads otherwise";
+        if (queryWhole(key, name.c_str()) != before[i]) wrong = name + ", which no change touched, reads otherwise";
     }
     RegCloseKey(key);
     return wrong;

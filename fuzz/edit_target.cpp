@@ -341,7 +341,7 @@ private:
     }
 
     std::string query(std::size_t place, const Name& name) const {
-        const Read r = readValue(handles_[place], name.cp932.c_str());
+        const Read r = queryWhole(handles_[place], name.cp932.c_str());
         const auto at = find(place, name);
         const Read expected = at ? Read{status::Success, model_[place][*at].type, model_[place][*at].given}
                                  : Read{status::FileNotFound, 0, {}};
@@ -372,7 +372,7 @@ private:
                 return "a committed key does not open";
             std::string wrong;
             for (const Value& v : model_[place]) {
-                if (readValue(key, v.name.cp932.c_str()) != Read{status::Success, v.type, v.given}) {
+                if (queryWhole(key, v.name.cp932.c_str()) != Read{status::Success, v.type, v.given}) {
                     wrong = "a committed value reads otherwise: " + utf8(v.name.text).substr(0, 64);
                     break;
                 }

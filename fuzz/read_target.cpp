@@ -44,13 +44,13 @@ std::string queryEveryWay(Key key, const char* name) {
     }
 
     // Whole, into exactly its size, twice: the same bytes.
-    const Read whole = readValue(key, name);
+    const Read whole = queryWhole(key, name);
     if (whole.code != status::Success || whole.type != type || whole.data.size() != size)
         return said(std::string("a read of ") + name + " into its own size gave", whole.code);
     if (written && std::memcmp(buffer, whole.data.data(), written) != 0) return std::string(name) + " read two ways differs";
     // Long values cost a conversion a read: the rest for those the program could show.
     if (size > 4096) return {};
-    if (readValue(key, name) != whole) return std::string(name) + " read twice differs";
+    if (queryWhole(key, name) != whole) return std::string(name) + " read twice differs";
     // One byte short: more data, and the size, and nothing written.
     if (size > 0) {
         std::string shorter(size - 1, '\x5A');

@@ -61,17 +61,6 @@ std::pair<dev_t, ino_t> Workspace::identity() const {
     return {st.st_dev, st.st_ino};
 }
 
-Read readValue(platform::Key key, const char* name) {
-    Read r;
-    std::uint32_t size = 0;
-    r.code = platform::RegQueryValueExA(key, name, nullptr, &r.type, nullptr, &size);
-    if (r.code != platform::status::Success) return r;
-    r.data.assign(size, '\0');
-    r.code = platform::RegQueryValueExA(key, name, nullptr, &r.type, reinterpret_cast<std::uint8_t*>(r.data.data()), &size);
-    r.data.resize(r.code == platform::status::Success ? size : 0);
-    return r;
-}
-
 std::string said(std::string_view what, long long number) { return std::string(what) + " " + std::to_string(number); }
 
 void sealBaseBlock(std::string& hive) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "value_query.h"
 
 namespace fuzz {
 
@@ -33,16 +34,8 @@ private:
     std::string hive_;
 };
 
-// A value as a query returns it: the code, the type, and the bytes.
-struct Read {
-    platform::Status code = 0;
-    std::uint32_t type = 0;
-    std::string data;
-    bool operator==(const Read&) const = default;
-};
-
-// A value read whole: its size first, then into a buffer of exactly that size.
-Read readValue(platform::Key key, const char* name);
+using testsupport::Read;
+using testsupport::queryWhole;
 
 // The Winlogon key, as the program opens it.
 inline constexpr const char* WinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "hive_fixture.h"
+#include "value_query.h"
 #include "platform/hive_format.h"
 #include "platform/registry.h"
 #include "platform/bytes.h"
@@ -104,22 +105,8 @@ std::string u32(std::uint32_t v) {
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-// A query of raw bytes (binary types pass unconverted).
-struct Read {
-    Status code;
-    std::uint32_t type = 0;
-    std::string data;
-};
-Read query(Key key, const char* name) {
-    std::uint32_t size = 0;
-    std::uint32_t type = 0;
-    Status code = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-    if (code != status::Success) return {code, 0, {}};
-    std::string data(size, '\0');
-    code = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
-    data.resize(size);
-    return {code, type, data};
-}
+using testsupport::queryWhole;
+using testsupport::Read;
 
 class EngineTest : public testing::Test {
 protected:
@@ -190,7 +177,7 @@ TEST_P(ValueSizes, ReadBackIdenticallyThroughLibhivex) {
     // And the engine reads what it wrote, in a fresh session.
     key = open(testsupport::WinlogonKey, KeyRead);
     for (const HiveValue& v : written) {
-        const Read r = query(key, v.name.c_str());
+        const Read r = queryWhole(key, v.name.c_str());
         EXPECT_EQ(r.code, status::Success) << v.name;
         EXPECT_EQ(r.type, v.type) << v.name;
         EXPECT_EQ(r.data, v.bytes) << v.name;
@@ -338,8 +325,8 @@ TEST_F(EngineTest, CompressedAndUtf16Names) {
     makeHive({{"Ｖａｎｔｏｒｉｏ\\ソフト", {textValue("既存の値", u"old"), textValue("Plain", u"p")}}});
     const char* key = "Software\\\x82\x75\x82\x60\x82\x6D\x82\x73\x82\x6E\x82\x71\x82\x68\x82\x6E\\\x83\x5C\x83\x74\x83\x67";
     Key k = open(key);
-    EXPECT_EQ(query(k, "PLAIN").data, "p\0"s);
-    EXPECT_EQ(query(k, "\x8A\xF9\x91\xB6\x82\xCC\x92\x6C").data, "old\0"s); // 既存の値
+    EXPECT_EQ(queryWhole(k, "PLAIN").data, "p\0"s);
+    EXPECT_EQ(queryWhole(k, "\x8A\xF9\x91\xB6\x82\xCC\x92\x6C").data, "old\0"s); // 既存の値
     const std::string value = "v\0"s;
     EXPECT_EQ(RegSetValueExA(k, "Ascii", 0, RegSz, bytes(value), 2), status::Success);
     EXPECT_EQ(RegSetValueExA(k, "\x93\xFA\x96\x7B", 0, RegSz, bytes(value), 2), status::Success); // 日本
@@ -427,7 +414,7 @@ TEST_P(SubkeyLists, EveryKeyIsFoundAndKeptThroughACommit) {
 
     for (const std::string& n : names) {
         const Key k = open(("Software\\parent\\" + n).c_str());
-        EXPECT_EQ(query(k, "Name").data, n + '\0') << n;
+        EXPECT_EQ(queryWhole(k, "Name").data, n + '\0') << n;
         EXPECT_EQ(RegCloseKey(k), status::Success);
         EXPECT_EQ(testsupport::readValues(file, "Parent\\" + n),
                   (std::vector<HiveValue>{textValue("Name", std::u16string(n.begin(), n.end()))})) << n;
@@ -584,8 +571,8 @@ TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
     Key key = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), GetParam().open);
     if (key == 0) return;
-    EXPECT_EQ(query(key, "DefaultUserName").code, GetParam().queryUser);
-    EXPECT_EQ(query(key, "Big").code, GetParam().queryBig);
+    EXPECT_EQ(queryWhole(key, "DefaultUserName").code, GetParam().queryUser);
+    EXPECT_EQ(queryWhole(key, "Big").code, GetParam().queryBig);
     // A change either fails on the damage or is written beside it; the original stays as it was.
     const std::string value = "x\0"s;
     const Status set = RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes(value), 2);
@@ -599,8 +586,8 @@ TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
         // Some of the damage makes libhivex refuse the whole file: the engine reads it back.
         EXPECT_EQ(closed, status::Success);
         ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::Success);
-        EXPECT_EQ(query(key, "DefaultPassword").data, "x\0"s);
-        EXPECT_EQ(query(key, "DefaultUserName").code, del == status::Success ? status::FileNotFound : Corrupt);
+        EXPECT_EQ(queryWhole(key, "DefaultPassword").data, "x\0"s);
+        EXPECT_EQ(queryWhole(key, "DefaultUserName").code, del == status::Success ? status::FileNotFound : Corrupt);
         EXPECT_EQ(RegCloseKey(key), status::Success);
     }
 }
