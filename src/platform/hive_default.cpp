@@ -90,8 +90,13 @@ Status ensureDefaultHive(const std::string& path) {
     const std::string folder = folderOf(path);
     if (makeFolders(folder) != 0) return statusOfErrno(errno);
 
-    PendingFile pending;
-    if (const Status s = beginReplace(path, pending)) return s;
+    struct {
+        std::string tempPath;
+        Fd fd;
+    } pending{folderOf(path) + "/." + nameOf(path) + ".new-XXXXXX", Fd()};
+    pending.fd = Fd(mkostemp(pending.tempPath.data(), O_CLOEXEC));
+    if (!pending.fd) return statusOfErrno(errno);
+    auto abandonReplace = [](auto& p) { ::unlink(p.tempPath.c_str()); };
     auto fail = [&](int err) {
         abandonReplace(pending);
         return statusOfErrno(err);

@@ -1,14 +1,20 @@
 #include "platform/hive_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <pwd.h>
+#include <random>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -38,18 +44,114 @@ bool inGroup(gid_t group) {
     return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
 }
 
-// Whether a new file made in `folder` ends with the owner and group of `like`: made so by the
-// file system, or given them. Tried on a file of its own, removed at once.
-bool newFileTakesOwner(const std::string& folder, const std::string& name, const struct stat& like) {
-    std::string probe = folder + "/." + name + ".probe-XXXXXX";
-    Fd fd(mkostemp(probe.data(), O_CLOEXEC));
+// The files the program makes beside a hive: "." and the hive's name, what the file is for
+// (".new-", ".probe-"), and six random letters.
+constexpr std::size_t RandomLetters = 6;
+constexpr std::string_view OwnKinds[] = {".new-", ".probe-"};
+
+bool isOwnFileName(std::string_view hive, std::string_view file) {
+    if (!file.starts_with('.') || file.substr(1, hive.size()) != hive) return false;
+    file.remove_prefix(1 + hive.size());
+    for (std::string_view kind : OwnKinds) {
+        if (!file.starts_with(kind) || file.size() != kind.size() + RandomLetters) continue;
+        file.remove_prefix(kind.size());
+        return std::all_of(file.begin(), file.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    }
+    return false;
+}
+
+// Makes a new, empty file of the program's own beside the hive (0600, never through a link):
+// its descriptor, and its name in `name`. errno says why when there is none.
+Fd makeOwnFile(const HiveLocation& at, std::string_view kind, std::string& name) {
+    static constexpr std::string_view Letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = "." + at.name + std::string(kind);
+        for (std::size_t i = 0; i < RandomLetters; ++i) name += Letters[random() % Letters.size()];
+        Fd fd(::openat(at.folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd || errno != EEXIST) return fd;
+    }
+    return Fd();
+}
+
+// Whether a new file made in the hive's folder ends with the owner and group of `like`: made
+// so by the file system, or given them. Tried on a file of its own, removed at once.
+bool newFileTakesOwner(const HiveLocation& at, const struct stat& like) {
+    std::string probe;
+    Fd fd = makeOwnFile(at, ".probe-", probe);
     if (!fd) return false;
     struct stat made {};
     const bool taken = fstat(fd.get(), &made) == 0 &&
                        ((made.st_uid == like.st_uid && made.st_gid == like.st_gid) ||
                         fchown(fd.get(), like.st_uid, like.st_gid) == 0);
-    ::unlink(probe.c_str());
+    ::unlinkat(at.folder.get(), probe.c_str(), 0);
     return taken;
+}
+
+// The names of a file's extended attributes; none where the file system keeps none.
+std::vector<std::string> attributeNames(int fd) {
+    for (;;) {
+        const ssize_t size = flistxattr(fd, nullptr, 0);
+        if (size <= 0) return {};
+        std::string list(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = flistxattr(fd, list.data(), list.size());
+        if (got < 0 && errno == ERANGE) continue;  // one was added meanwhile
+        if (got < 0) return {};
+        std::vector<std::string> names;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+            const std::size_t end = list.find('\0', at);
+            names.push_back(list.substr(at, end - at));
+            at = end + 1;
+        }
+        return names;
+    }
+}
+
+// An attribute's value, or nothing when it cannot be read.
+std::optional<std::string> attribute(int fd, const std::string& name) {
+    for (;;) {
+        const ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0);
+        if (size < 0) return std::nullopt;
+        std::string value(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = fgetxattr(fd, name.c_str(), value.data(), value.size());
+        if (got < 0 && errno == ERANGE) continue;
+        if (got < 0) return std::nullopt;
+        value.resize(static_cast<std::size_t>(got));
+        return value;
+    }
+}
+
+// Attributes that decide who may read the file: its access lists and its security labels.
+bool limitsAccess(std::string_view name) {
+    return name == "system.posix_acl_access" || name == "system.nfs4_acl" || name == "system.richacl" ||
+           name.starts_with("security.");
+}
+
+// Gives the new file `to` the extended attributes of `from`, as a copy that keeps everything
+// keeps them: each attribute `from` has, and none that `to` was given by itself (the access
+// list that a folder's default list gives a new file). An attribute that limits access and
+// cannot be carried over refuses the replacement, which would otherwise let more users read
+// the hive; any other is carried where the file system lets it be.
+Status carryAttributes(int from, int to, const std::string& path) {
+    const std::vector<std::string> had = attributeNames(from);
+    auto refuse = [&] {
+        noteFailure(FailureReason::AttributesNotCarried, path);
+        return status::AccessDenied;
+    };
+    for (const std::string& name : attributeNames(to))
+        if (std::find(had.begin(), had.end(), name) == had.end() && !name.starts_with("security.") &&
+            fremovexattr(to, name.c_str()) != 0 && limitsAccess(name))
+            return refuse();
+    for (const std::string& name : had) {
+        const std::optional<std::string> value = attribute(from, name);
+        if (!value) {
+            if (limitsAccess(name)) return refuse();
+            continue;
+        }
+        if (attribute(to, name) == value) continue;
+        if (fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0 && limitsAccess(name)) return refuse();
+    }
+    return status::Success;
 }
 
 thread_local FailureDetail lastFailure;
@@ -113,7 +215,12 @@ std::string variableHivePath() {
     return named ? named : "";
 }
 
-void selectHive(std::string path) { selectedHive = path.empty() ? path : absoluteOf(path); }
+void selectHive(std::string path) {
+    selectedHive = path.empty() ? path : absoluteOf(path);
+    // The hive of the run is found now, once: what becomes of its name later changes nothing.
+    std::shared_ptr<const HiveLocation> located;
+    if (!selectedHive.empty()) locateHive(selectedHive, located);
+}
 
 ChosenHive chosenHive() {
     if (!selectedHive.empty()) return {selectedHive, true};
@@ -128,37 +235,52 @@ ChosenHive chosenHive() {
     return {lastAbsolute, true};
 }
 
-Status resolveHive(const std::string& path, std::string& resolved) {
-    char* real = realpath(path.c_str(), nullptr);
+Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>& out) {
+    // The location of the name asked for last; a run asks for one name only.
+    static std::string lastNamed;
+    static std::shared_ptr<const HiveLocation> last;
+    if (last && named == lastNamed) {
+        out = last;
+        return status::Success;
+    }
+    char* real = realpath(named.c_str(), nullptr);
     if (!real) return statusOfErrno(errno);
-    resolved = real;
+    auto at = std::make_shared<HiveLocation>();
+    at->path = real;
     std::free(real);
+    at->name = nameOf(at->path);
+    at->folder = Fd(::open(folderOf(at->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!at->folder) return statusOfErrno(errno);
+    lastNamed = named;
+    last = at;
+    out = std::move(at);
     return status::Success;
 }
 
-Status checkReplaceable(const std::string& path, const struct stat& st) {
-    const std::string folder = folderOf(path);
+Status checkReplaceable(const HiveLocation& at, const struct stat& st) {
+    const std::string folder = folderOf(at.path);
+    const int dir = at.folder.get();
     auto refuse = [](FailureReason reason, const std::string& concerned) {
         noteFailure(reason, concerned);
         return status::AccessDenied;
     };
     struct statvfs volume {};
-    if (statvfs(folder.c_str(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
+    if (fstatvfs(dir, &volume) == 0 && (volume.f_flag & ST_RDONLY))
         return refuse(FailureReason::ReadOnlyFileSystem, folder);
-    if (st.st_nlink > 1) return refuse(FailureReason::HardLinks, path);
-    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
-        return refuse(errno == EROFS ? FailureReason::ReadOnlyFileSystem : FailureReason::FileNotWritable, path);
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (st.st_nlink > 1) return refuse(FailureReason::HardLinks, at.path);
+    if (faccessat(dir, at.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return refuse(errno == EROFS ? FailureReason::ReadOnlyFileSystem : FailureReason::FileNotWritable, at.path);
+    if (faccessat(dir, ".", W_OK | X_OK, AT_EACCESS) != 0)
         return refuse(errno == EROFS ? FailureReason::ReadOnlyFileSystem : FailureReason::FolderNotWritable, folder);
     // Root gives any file any owner. Anyone else gives a new file their own user and a group
     // of theirs (or the folder's, in a folder that passes its group on), unless the file
     // system decides owners itself: then a new file shows what it makes of it.
     if (geteuid() == 0) return status::Success;
     struct stat place {};
-    const bool inherits = stat(folder.c_str(), &place) == 0 && (place.st_mode & S_ISGID) && place.st_gid == st.st_gid;
+    const bool inherits = fstat(dir, &place) == 0 && (place.st_mode & S_ISGID) && place.st_gid == st.st_gid;
     if (st.st_uid == geteuid() && (inherits || inGroup(st.st_gid))) return status::Success;
-    if (newFileTakesOwner(folder, nameOf(path), st)) return status::Success;
-    return refuse(FailureReason::OwnerNotReproducible, path);
+    if (newFileTakesOwner(at, st)) return status::Success;
+    return refuse(FailureReason::OwnerNotReproducible, at.path);
 }
 
 HiveCheck checkHive(const std::string& path) {
@@ -226,22 +348,33 @@ std::string describe(const HiveCheck& check) {
     return {};
 }
 
-Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
+Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked) {
     const auto deadline = std::chrono::steady_clock::now() + LockPatience;
     for (;;) {
-        Fd candidate(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!candidate) return statusOfErrno(errno);
+        Fd candidate(::openat(at.folder.get(), at.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+        if (!candidate) {
+            // Something put a link where the hive was: it is not followed.
+            if (errno == ELOOP) {
+                noteFailure(FailureReason::LinkInPlace, at.path);
+                return status::AccessDenied;
+            }
+            return statusOfErrno(errno);
+        }
         if (fstat(candidate.get(), &st) != 0) return statusOfErrno(errno);
         if (!S_ISREG(st.st_mode)) return status::BadDatabase;
+        locked = true;
         while (flock(candidate.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (locksUnsupported(errno)) break;
+            if (locksUnsupported(errno)) {
+                locked = false;
+                break;
+            }
             if (errno != EWOULDBLOCK && errno != EINTR) return statusOfErrno(errno);
             if (std::chrono::steady_clock::now() >= deadline) return status::SharingViolation;
             std::this_thread::sleep_for(LockPoll);
         }
         // The holder may have replaced the file before letting go: then lock the new one.
         struct stat now {};
-        if (stat(path.c_str(), &now) != 0) return statusOfErrno(errno);
+        if (fstatat(at.folder.get(), at.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return statusOfErrno(errno);
         if (sameFile(now, st)) {
             fd = std::move(candidate);
             return status::Success;
@@ -249,27 +382,25 @@ Status lockHive(const std::string& path, Fd& fd, struct stat& st) {
     }
 }
 
-Status beginReplace(const std::string& path, PendingFile& pending) {
-    pending.tempPath = folderOf(path) + "/." + nameOf(path) + ".new-XXXXXX";
-    pending.fd = Fd(mkostemp(pending.tempPath.data(), O_CLOEXEC));
+Status beginReplace(const HiveLocation& at, PendingFile& pending) {
+    pending.fd = makeOwnFile(at, ".new-", pending.name);
     if (!pending.fd) {
-        const Status s = statusOfErrno(errno);
-        pending.tempPath.clear();
-        return s;
+        pending.name.clear();
+        return statusOfErrno(errno);
     }
     return status::Success;
 }
 
-void abandonReplace(PendingFile& pending) {
-    if (!pending.tempPath.empty()) ::unlink(pending.tempPath.c_str());
-    pending.tempPath.clear();
+void abandonReplace(const HiveLocation& at, PendingFile& pending) {
+    if (!pending.name.empty()) ::unlinkat(at.folder.get(), pending.name.c_str(), 0);
+    pending.name.clear();
     pending.fd = Fd();
 }
 
-Status finishReplace(const std::string& path, const struct stat& like, PendingFile& pending, Fd& lockedNew) {
+Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew) {
     auto fail = [&](int err) {
         const Status s = statusOfErrno(err);
-        abandonReplace(pending);
+        abandonReplace(at, pending);
         return s;
     };
     const int fd = pending.fd.get();
@@ -277,24 +408,49 @@ Status finishReplace(const std::string& path, const struct stat& like, PendingFi
     struct stat named {};
     if (fstat(fd, &mine) != 0) return fail(errno);
     // Make sure the name still leads to the file made for it.
-    if (stat(pending.tempPath.c_str(), &named) != 0) return fail(errno);
+    if (fstatat(at.folder.get(), pending.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
     if (!sameFile(mine, named)) return fail(EACCES);
+    // The owner first: a change of owner clears what the mode and the attributes then set.
     if ((mine.st_uid != like.st_uid || mine.st_gid != like.st_gid) && fchown(fd, like.st_uid, like.st_gid) != 0)
         return fail(errno);
+    if (const Status s = carryAttributes(old, fd, at.path)) {
+        abandonReplace(at, pending);
+        return s;
+    }
+    // An access list carried over set the group bits to its mask, which the old mode has too.
+    if (fstat(fd, &mine) != 0) return fail(errno);
     if ((mine.st_mode & 07777) != (like.st_mode & 07777) && fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
     if (fsync(fd) != 0) return fail(errno);
     // Nobody else knows the new file yet, so its lock is free.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) return fail(errno);
-    if (rename(pending.tempPath.c_str(), path.c_str()) != 0) return fail(errno);
-    pending.tempPath.clear();
+    if (renameat(at.folder.get(), pending.name.c_str(), at.folder.get(), at.name.c_str()) != 0) return fail(errno);
+    pending.name.clear();
     lockedNew = std::move(pending.fd);
     // The rename is durable once the folder is flushed.
-    Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder && fsync(folder.get()) != 0 && errno == EIO) {
+    if (fsync(at.folder.get()) != 0 && errno == EIO) {
         // The new file is in place; only its durability is in doubt.
         return status::RegistryIoFailed;
     }
     return status::Success;
+}
+
+void removeUnfinishedReplacements(const HiveLocation& at) {
+    const int listing = ::openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return;
+    DIR* dir = fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(dir))
+        if (isOwnFileName(at.name, entry->d_name)) stale.emplace_back(entry->d_name);
+    closedir(dir);
+    for (const std::string& name : stale) {
+        struct stat st {};
+        if (fstatat(at.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(at.folder.get(), name.c_str(), 0);
+    }
 }
 
 } // namespace platform::hive

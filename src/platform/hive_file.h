@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 
@@ -81,39 +82,56 @@ HiveCheck checkHive(const std::string& path);
 // The problem in a few words (English), for a message that names the path before it.
 std::string describe(const HiveCheck& check);
 
-// The file that `path` names, with every symbolic link on the way followed: the file that is
-// read, locked and replaced, in the folder where its replacement is made.
-Status resolveHive(const std::string& path, std::string& resolved);
+// The hive file of a run, found once: the folder that holds it, open for the whole run, and the
+// file's name in that folder. Every open, lock and replacement works inside that folder and
+// never follows a link in the file's place, so nothing that happens to the names the user gave
+// (a link re-pointed, a folder renamed) can lead a save into another file.
+struct HiveLocation {
+    std::string path; // the real file, every symbolic link on the way followed (for messages)
+    Fd folder;        // the folder that holds it
+    std::string name; // its name in that folder
+};
 
-// Whether the hive file at `path` (a resolved path, described by `st`) can be replaced by a
-// new file: the file system writable, the file and its folder writable by this user, the
-// file's only name, and a new file in its folder able to take its owner and group. On a
-// refusal the failure's detail says which of them it is.
-Status checkReplaceable(const std::string& path, const struct stat& st);
+// The location of the hive that `named` leads to, followed through its links the first time
+// that name is asked for and kept from then on: later calls with the same name get the same
+// location, whatever became of the links meanwhile. Not kept when the name leads nowhere.
+Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>& out);
+
+// Whether the hive file (described by `st`) can be replaced by a new file: the file system
+// writable, the file and its folder writable by this user, the file's only name, and a new
+// file in its folder able to take its owner and group. On a refusal the failure's detail says
+// which of them it is.
+Status checkReplaceable(const HiveLocation& at, const struct stat& st);
 
 // Creates the default hive at `path` when no file is there: the folders 0700, the file 0600,
 // holding the Winlogon key with the values of a fresh workstation. The file appears whole
 // or not at all, also when another process creates it at the same moment.
 Status ensureDefaultHive(const std::string& path);
 
-// Opens `path` and takes the advisory lock on it, waiting a while for another holder. On
-// success `fd` holds the lock and `st` describes the locked file, which is the file the path
-// names (a lock on a file that was replaced meanwhile is dropped and taken again). On a file
+// Opens the hive file, never through a link in its place, and takes the advisory lock on it,
+// waiting a while for another holder. On success `fd` holds the lock and `st` describes the
+// locked file, which is the file the location names (a lock on a file that was replaced
+// meanwhile is dropped and taken again); `locked` says whether a lock is held. On a file
 // system that offers no advisory locks the file is opened without one: every commit replaces
 // the file whole, so a reader still never sees a torn hive.
-Status lockHive(const std::string& path, Fd& fd, struct stat& st);
+Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked);
 
-// Replacing the file at `path` with a new one: beginReplace makes an empty file in the same
-// folder; finishReplace gives it the mode and owner of `like` (where the file system keeps
-// them: one that gives every file the same owner and mode has given it those already), flushes
-// it, locks it into `lockedNew` and renames it over the original, then flushes the folder;
+// Replacing the hive file with a new one: beginReplace makes an empty file in its folder, under
+// a name of the program's own; finishReplace gives it the owner, extended attributes (access
+// list, security label, user attributes) and mode of `old` (where the file system keeps them:
+// one that gives every file the same owner and mode has given it those already), flushes it,
+// locks it into `lockedNew` and renames it over the original, then flushes the folder;
 // abandonReplace removes it. On failure the original is untouched and no new file remains.
 struct PendingFile {
-    std::string tempPath;
+    std::string name; // in the hive's folder
     Fd fd;
 };
-Status beginReplace(const std::string& path, PendingFile& pending);
-Status finishReplace(const std::string& path, const struct stat& like, PendingFile& pending, Fd& lockedNew);
-void abandonReplace(PendingFile& pending);
+Status beginReplace(const HiveLocation& at, PendingFile& pending);
+Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew);
+void abandonReplace(const HiveLocation& at, PendingFile& pending);
+
+// Removes the new files that replacements of this hive began and never finished (a save that
+// was killed). The caller holds the hive's lock, so no replacement of it is under way.
+void removeUnfinishedReplacements(const HiveLocation& at);
 
 } // namespace platform::hive

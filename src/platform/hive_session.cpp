@@ -1,6 +1,7 @@
 #include "platform/hive_session.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -32,24 +33,23 @@ void releaseReplaced(Fd lock, MappedHive mapped) {
 
 } // namespace
 
-Status openSession(const std::string& named, std::shared_ptr<Session>& out) {
-    std::string path;
-    if (const Status s = resolveHive(named, path)) return s;
+Status openSession(const std::shared_ptr<const HiveLocation>& at, std::shared_ptr<Session>& out) {
+    // Two names of one file share its session: a second lock of the file would wait for the first.
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return statusOfErrno(errno);
+    const bool found = fstatat(at->folder.get(), at->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     auto& sessions = openSessions();
     std::erase_if(sessions, [](const auto& w) { return w.expired(); });
     for (const auto& w : sessions) {
         auto s = w.lock();
-        if (s->file.st_dev == st.st_dev && s->file.st_ino == st.st_ino) {
+        if (s->at == at || (found && s->file.st_dev == st.st_dev && s->file.st_ino == st.st_ino)) {
             out = std::move(s);
             return status::Success;
         }
     }
 
     auto s = std::make_shared<Session>();
-    s->path = path;
-    if (const Status locked = lockHive(path, s->lock, s->file)) return locked;
+    s->at = at;
+    if (const Status locked = lockHive(*at, s->lock, s->file, s->locked)) return locked;
     if (const Status mapped = s->hive.map(s->lock.get(), static_cast<std::uint64_t>(s->file.st_size))) return mapped;
     sessions.push_back(s);
     out = std::move(s);
@@ -58,27 +58,29 @@ Status openSession(const std::string& named, std::shared_ptr<Session>& out) {
 
 Status writeAccess(const Session& s) {
     if (s.hive.base().dirty()) {
-        noteFailure(FailureReason::PendingLogChanges, s.path);
+        noteFailure(FailureReason::PendingLogChanges, s.at->path);
         return status::AccessDenied;
     }
-    return checkReplaceable(s.path, s.file);
+    return checkReplaceable(*s.at, s.file);
 }
 
 Status commit(Session& s) {
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
     PreparedCommit prepared;
     if (const Status st = prepareCommit(s.hive, s.changes, filetimeNow(), prepared)) {
-        if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.path);
+        if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.at->path);
         return st;
     }
+    // Only the holder of the lock knows that no other replacement is under way.
+    if (s.locked) removeUnfinishedReplacements(*s.at);
     PendingFile pending;
-    if (const Status st = beginReplace(s.path, pending)) return st;
+    if (const Status st = beginReplace(*s.at, pending)) return st;
     if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) {
-        abandonReplace(pending);
+        abandonReplace(*s.at, pending);
         return st;
     }
     Fd lockedNew;
-    const Status st = finishReplace(s.path, s.file, pending, lockedNew);
+    const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew);
     if (!lockedNew) return st;
     // The new file is in place (even when its folder could not be flushed): hold its lock.
     Fd replaced = std::exchange(s.lock, std::move(lockedNew));

@@ -14,18 +14,17 @@
 namespace platform::hive {
 
 struct Session {
-    std::string path;    // the file itself, every link on the way followed
-    Fd lock;             // the hive file, locked
+    std::shared_ptr<const HiveLocation> at; // the file and its folder
+    Fd lock;             // the hive file, locked (where the file system offers locks)
+    bool locked = false;
     struct stat file {}; // what `lock` is
     MappedHive hive;
     HiveChanges changes; // not yet on disk
 };
 
-// The session of the hive file that `named` leads to, shared with the handles already open
-// on it. The name is followed through its links once, here: the session reads, locks and
-// replaces that file, whatever happens to the links while it is open. The caller serialises
-// the calls.
-Status openSession(const std::string& named, std::shared_ptr<Session>& out);
+// The session of the hive file at `at`, shared with the handles already open on it. The caller
+// serialises the calls.
+Status openSession(const std::shared_ptr<const HiveLocation>& at, std::shared_ptr<Session>& out);
 
 // Whether the hive may be changed and written back: its last write complete, and the file
 // replaceable by this user.

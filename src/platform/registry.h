@@ -61,6 +61,20 @@ Status QueryValueExactA(Key key, const char* valueName, bool* exact);
 
 // The system's reason for a status code, in Japanese, for a message to the user.
 std::u16string StatusText(Status code);
+// What the user can do about a failure with that code, in Japanese.
+std::u16string StatusRemedy(Status code);
+
+// The changes of one register. From BeginChanges to EndChanges, closing a key that changed
+// something keeps its changes waiting; EndChanges then writes all of them (`write`) or drops
+// them. On the hive they land in one replace of the file, or none does; the registry of
+// Windows has no such transaction, so there each change lands when it is made.
+void BeginChanges();
+Status EndChanges(bool write);
+#ifdef _WIN32
+inline constexpr bool ChangesLandTogether = false;
+#else
+inline constexpr bool ChangesLandTogether = true;
+#endif
 
 // What the registry knows, beyond its status code, about why the last operation of this thread
 // failed. Only the hive realisation tells these apart; on Windows there is never a detail.
@@ -73,6 +87,8 @@ enum class FailureReason {
     OwnerNotReproducible,// the new file could not be given the hive's owner or group
     ReadOnlyFileSystem,  // the hive's file system is mounted read-only
     SizeLimit,           // the hive's bins would reach 2 GiB, beyond the format's offsets
+    LinkInPlace,         // a symbolic link stands where the hive file was when the program started
+    AttributesNotCarried,// the new file could not be given the hive's access list or security label
 };
 struct FailureDetail {
     FailureReason reason = FailureReason::None;

@@ -9,6 +9,7 @@
 // as UTF-16LE, as the system does.
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,9 @@ constexpr std::size_t MaxValueName = 16383;
 struct Registry {
     std::mutex mutex; // every operation holds it
     KeyHandles keys;
+    // From BeginChanges to EndChanges: the sessions whose changes wait for EndChanges.
+    bool gathering = false;
+    std::vector<std::shared_ptr<hive::Session>> waiting;
 };
 
 Registry& registry() {
@@ -113,7 +117,9 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         if (chosen.path.empty()) return status::FileNotFound;
         if (!chosen.named)
             if (const Status s = hive::ensureDefaultHive(chosen.path)) return s;
-        if (const Status s = hive::openSession(chosen.path, session)) return s;
+        std::shared_ptr<const hive::HiveLocation> at;
+        if (const Status s = hive::locateHive(chosen.path, at)) return s;
+        if (const Status s = hive::openSession(at, session)) return s;
         from = session->hive.root();
         first = 1;
     } else if (const OpenKey* parent = r.keys.find(key)) {
@@ -225,11 +231,35 @@ Status RegCloseKey(Key key) {
     if (key == 0) return status::InvalidHandle;
     if (isPredefined(key)) return status::Success;
     std::lock_guard guard(registry().mutex);
-    std::optional<OpenKey> k = registry().keys.take(key);
+    Registry& r = registry();
+    std::optional<OpenKey> k = r.keys.take(key);
     if (!k) return status::InvalidHandle;
-    // The last handle on the file lets go of its lock and mapping with the session.
-    if (k->changed && !k->session->changes.empty()) return hive::commit(*k->session);
+    // The last handle on the file lets go of its lock and mapping with the session, unless
+    // its changes wait for the others of their register.
+    if (!k->changed || k->session->changes.empty()) return status::Success;
+    if (!r.gathering) return hive::commit(*k->session);
+    if (std::find(r.waiting.begin(), r.waiting.end(), k->session) == r.waiting.end()) r.waiting.push_back(k->session);
     return status::Success;
+}
+
+void BeginChanges() {
+    Registry& r = registry();
+    std::lock_guard guard(r.mutex);
+    r.gathering = true;
+}
+
+Status EndChanges(bool write) {
+    hive::clearFailure();
+    Registry& r = registry();
+    std::lock_guard guard(r.mutex);
+    r.gathering = false;
+    Status result = status::Success;
+    for (const std::shared_ptr<hive::Session>& session : r.waiting) {
+        if (write && result == status::Success && !session->changes.empty()) result = hive::commit(*session);
+        session->changes.clear();
+    }
+    r.waiting.clear();
+    return result;
 }
 
 } // namespace platform

@@ -91,6 +91,10 @@ Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
     return ERROR_SUCCESS;
 }
 
+// Each change of the system's registry lands when it is made.
+void BeginChanges() {}
+Status EndChanges(bool) { return ERROR_SUCCESS; }
+
 // The system's registry says all it knows in its status codes.
 FailureDetail LastFailureDetail() { return {}; }
 

@@ -62,6 +62,21 @@ std::u16string StatusText(Status code) {
     return u"エラー コード " + std::u16string(number.begin(), number.end());
 }
 
+std::u16string StatusRemedy(Status code) {
+    switch (code) {
+    case status::AccessDenied:
+        return u"書き込む権限のあるユーザー (管理者) で実行してから、もう一度お試しください。";
+    case status::DiskFull: return u"ディスクの空き領域を増やしてから、もう一度お試しください。";
+    case status::NotEnoughMemory: return u"ほかのプログラムを終了してメモリを空けてから、もう一度お試しください。";
+    case status::SharingViolation:
+        return u"このハイブを使っているほかのプログラムを終了してから、もう一度お試しください。";
+    case status::BadDatabase:
+    case status::RegistryCorrupt:
+        return u"ハイブが壊れています。バックアップから戻すか、Windows を起動してレジストリを修復してください。";
+    default: return u"ディスクとハイブ ファイルの状態を確認してから、もう一度お試しください。";
+    }
+}
+
 std::u16string FailureDetailText(const FailureDetail& detail) {
     const std::u16string path = u"「" + pathText(detail.path) + u"」";
     switch (detail.reason) {
@@ -78,7 +93,8 @@ std::u16string FailureDetailText(const FailureDetail& detail) {
                u"書き込み権限のあるユーザーで実行するか、ファイルの権限を変更してください。";
     case FailureReason::FolderNotWritable:
         return u"このユーザーには、ハイブのあるフォルダー" + path + u"への書き込み権限がありません。"
-               u"変更は新しいファイルとしてこのフォルダーに書き込まれるため、フォルダーへの書き込み権限が必要です。";
+               u"変更は新しいファイルとしてこのフォルダーに書き込まれるため、フォルダーへの書き込み権限が必要です。"
+               u"フォルダーに書き込めるユーザーで実行するか、フォルダーの権限を変更してください。";
     case FailureReason::OwnerNotReproducible:
         return u"ハイブ ファイル" + path + u"の所有者またはグループを、このユーザーは新しいファイルに引き継げません。"
                u"ファイルの所有者かつグループのメンバーであるユーザー、または管理者 (root) で実行してください。";
@@ -86,7 +102,16 @@ std::u16string FailureDetailText(const FailureDetail& detail) {
         return u"ハイブのあるファイル システムは読み取り専用です (" + pathText(detail.path) + u")。"
                u"書き込み可能としてマウントし直してから、もう一度お試しください。";
     case FailureReason::SizeLimit:
-        return u"変更を書き込むとハイブがレジストリ ファイルの上限 (2 GB) を超えるため、書き込みません。";
+        return u"変更を書き込むとハイブがレジストリ ファイルの上限 (2 GB) を超えるため、書き込みません。"
+               u"このハイブの Windows を起動し、不要なソフトウェアや設定を削除してハイブを小さくしてから、もう一度お試しください。";
+    case FailureReason::LinkInPlace:
+        return u"起動時に開いたハイブ ファイル" + path + u"の場所に、今はシンボリック リンクがあります。"
+               u"別のファイルに書き込まないよう、リンクはたどりません。"
+               u"ハイブ ファイルを元に戻すか、ハイブを指定し直してプログラムを起動し直してください。";
+    case FailureReason::AttributesNotCarried:
+        return u"ハイブ ファイル" + path + u"のアクセス制御リストまたはセキュリティ ラベルを新しいファイルに引き継げません。"
+               u"引き継がずに置き換えると、より多くのユーザーがファイルを読めるようになるため、書き込みません。"
+               u"ファイルの所有者または管理者 (root) で実行してください。";
     }
     return {};
 }

@@ -144,6 +144,50 @@ TEST_F(RealUse, LinkChangedWhileOpenDoesNotRedirectTheCommit) {
     EXPECT_EQ(fs::read_symlink(link), other);
 }
 
+// The run keeps the file it found first: a link re-pointed between loading and register leads
+// nowhere new, and a link put in the file's own place is refused, not followed.
+TEST_F(RealUse, TheFileFoundFirstIsTheOnlyFileWritten) {
+    const std::string other = dir.file("other");
+    testsupport::makeHive(other, {textValue("DefaultUserName", u"other")});
+    const std::string otherBefore = testsupport::fileBytes(other);
+    const std::string link = elsewhere + "/SOFTWARE";
+    fs::create_symlink(file, link);
+    name(link);
+    Key key = 0;
+    ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::Success);
+    RegCloseKey(key);
+    fs::remove(link);
+    fs::create_symlink(other, link);
+    EXPECT_EQ(setUserName("after"), (std::vector<long>{0, 0}));
+    EXPECT_EQ(userName(file), textValue("DefaultUserName", u"after"));
+
+    fs::rename(file, images + "/moved");
+    fs::create_symlink(other, file);
+    EXPECT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::AccessDenied);
+    EXPECT_EQ(LastFailureDetail().reason, FailureReason::LinkInPlace);
+    EXPECT_EQ(testsupport::fileBytes(other), otherBefore);
+}
+
+// The new file keeps the old one's access list and user attributes, and takes no access list
+// of the folder's; the new files of a save that was killed are removed, and nothing else.
+TEST_F(RealUse, ReplacementKeepsTheFilesAccessAndLeavesNothingBehind) {
+    if (!platformtest::have("setfacl") || !platformtest::have("getfattr")) GTEST_SKIP() << "needs acl and attr";
+    const std::string quoted = "'" + file + "'";
+    chmod(file.c_str(), 0600);
+    ASSERT_EQ(std::system(("setfacl -m u:nobody:r,g::-,m::r " + quoted + " && setfattr -n user.origin -v image " +
+                           quoted + " && setfacl -d -m g::rw '" + images + "'").c_str()), 0);
+    const std::string access = "getfacl -p " + quoted + " 2>&1; getfattr -d " + quoted + " 2>&1";
+    const std::string before = platformtest::outputOf(access);
+    for (const char* stale : {".SOFTWARE.new-a1B2c3", ".SOFTWARE.probe-XyZ789"}) testsupport::writeFile(images + "/" + stale, "x");
+    for (const char* kept : {".SOFTWARE.new-a1B2", ".OTHER.new-a1B2c3", "SOFTWARE.new-a1B2c3"}) testsupport::writeFile(images + "/" + kept, "x");
+    name(file);
+    EXPECT_EQ(setUserName("after"), (std::vector<long>{0, 0}));
+    EXPECT_EQ(userName(file), textValue("DefaultUserName", u"after"));
+    EXPECT_EQ(platformtest::outputOf(access), before);
+    EXPECT_EQ(entries(images), (std::vector<std::string>{".OTHER.new-a1B2c3", ".SOFTWARE.new-a1B2", "SOFTWARE",
+                                                         "SOFTWARE.new-a1B2c3"}));
+}
+
 // A relative name keeps naming the file it named, wherever the working folder goes.
 TEST_F(RealUse, RelativeNameSurvivesAChangeOfWorkingFolder) {
     const fs::path was = fs::current_path();

@@ -30,17 +30,6 @@ using testsupport::utf16le;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-// The output of a shell command (stdout only).
-std::string run(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
-    if (!pipe) return out;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe.get())) > 0) out.append(buffer.data(), n);
-    return out;
-}
-
 std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
 
 // A query as the settings store makes it, returning the bytes stored.
@@ -103,9 +92,9 @@ TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
     EXPECT_EQ(*values, expected);
 
     // And hivex's command-line reader agrees.
-    EXPECT_EQ(run("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultPassword"),
+    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultPassword"),
               "テスト\n");
-    EXPECT_EQ(run("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultUserName"),
+    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultUserName"),
               "ソ表a\n");
 }
 
@@ -359,7 +348,7 @@ TEST_F(DefaultHive, CreatedOnFirstOpenPrivateAndFresh) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(testsupport::readValues(file), FreshWorkstation);
-    EXPECT_EQ(run("printf 'cd Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Winlogon\\nlsval\\n' | hivexsh " + shellQuoted(file)),
+    EXPECT_EQ(platformtest::outputOf("printf 'cd Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Winlogon\\nlsval\\n' | hivexsh " + shellQuoted(file)),
               "\"AutoAdminLogon\"=\"0\"\n\"DefaultUserName\"=\"Administrator\"\n\"DontDisplayLastUserName\"=\"0\"\n"
               "\"ShutdownWithoutLogon\"=\"1\"\n\"LegalNoticeCaption\"=\"\"\n\"LegalNoticeText\"=\"\"\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "a temporary file was left";

@@ -1,5 +1,7 @@
 #include "child_process.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <grp.h>
 #include <sys/wait.h>
@@ -8,6 +10,20 @@
 namespace platformtest {
 
 bool isRoot() { return geteuid() == 0; }
+
+bool have(const std::string& program) {
+    return std::system(("command -v '" + program + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string outputOf(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
 
 std::vector<long> inChild(const ChildOptions& options, const std::function<std::vector<long>()>& body) {
     int fds[2];

@@ -1,4 +1,4 @@
-// Running part of a test in a child process: to hold a hive open from another process, to
+// Running part of a test in a child process, or a command of the system: to hold a hive open from another process, to
 // act as an unprivileged user (root may write any file), or to mount a small file system.
 #pragma once
 
@@ -24,5 +24,10 @@ std::vector<long> inChild(const ChildOptions& options, const std::function<std::
 
 // Whether this process may switch users (it runs as root).
 bool isRoot();
+
+// Whether a program of that name is on the PATH.
+bool have(const std::string& program);
+// What a shell command writes to its standard output.
+std::string outputOf(const std::string& command);
 
 } // namespace platformtest
