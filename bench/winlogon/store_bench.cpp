@@ -73,9 +73,10 @@ void registerGrowth(Window& window, const std::string& file, unsigned registers,
     const double ms = bench::timeOnce([&] {
         for (unsigned r = 0; r < registers; ++r) {
             changeEverything(window, r);
-            winlogon::ResetSaveFailure();
+            winlogon::BeginRegister();
             winlogon::SaveAutoLogonSettings();
             winlogon::SaveLogonNotice();
+            winlogon::EndRegister();
             if (winlogon::LastSaveFailure()) bench::die("register did not save");
             if (r == 0) first = std::filesystem::file_size(file);
         }
@@ -111,25 +112,23 @@ int main(int argc, char** argv) {
         readFloors.push_back(bench::timeOnce([&] { bench::readFloor(file); }));
         loads.push_back(bench::timeOnce(load));
 
-        copyFloors.push_back(bench::timeOnce([&] {
-            bench::copyFloor(file, copy);
-            bench::copyFloor(file, copy);
-        }));
+        copyFloors.push_back(bench::timeOnce([&] { bench::copyFloor(file, copy); }));
         ::unlink(copy.c_str());
         // What a user changes between two registers: the password and the notice.
         window.password.userEdit(u"password " + std::u16string(1, u'0' + r % 10));
         window.notice[1].userClick();
         window.text.userEdit(u"お知らせ " + std::u16string(1, u'0' + r % 10));
-        winlogon::ResetSaveFailure();
         saves.push_back(bench::timeOnce([] {
+            winlogon::BeginRegister();
             winlogon::SaveAutoLogonSettings();
             winlogon::SaveLogonNotice();
+            winlogon::EndRegister();
         }));
         if (winlogon::LastSaveFailure()) bench::die("register did not save");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     bench::line("start-up: both loads", bench::median(loads), "read the file once", bench::median(readFloors), 1.2);
-    bench::line("register: both saves", bench::median(saves), "copy + fsync, twice", bench::median(copyFloors), 1.2);
+    bench::line("register: both saves, one commit", bench::median(saves), "copy + fsync", bench::median(copyFloors), 1.2);
 
     const unsigned registers = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 1000;
     if (registers > 0) {

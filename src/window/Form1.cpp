@@ -153,13 +153,14 @@ void Form1::LogonMessageOption_Click(std::int16_t Index) {
     }
 }
 
-// Register: the settings are saved, then the program ends.
+// Register: the settings are saved, both groups together, then the program ends.
 // When something could not be stored, the user is told what and why, and the window stays
 // as it is, so that they can try again or cancel.
 void Form1::Ok_Click() {
-    winlogon::ResetSaveFailure();
+    winlogon::BeginRegister();
     winlogon::SaveAutoLogonSettings();
     winlogon::SaveLogonNotice();
+    winlogon::EndRegister();
     if (const winlogon::SaveFailure& failure = winlogon::LastSaveFailure()) {
         runtime::MsgBox(winlogon::SaveFailureMessage(failure));
         return;

@@ -88,7 +88,12 @@ private:
 // other path, errors included. Every result lands in LastResult.
 class WinlogonKeyHandle {
 public:
-    WinlogonKeyHandle() { LastResult = platform::RegOpenKeyExA(platform::LocalMachine, WinlogonKey, 0, platform::KeyAllAccess, &handle_); }
+    enum class Purpose { Saving, Loading };
+    explicit WinlogonKeyHandle(Purpose purpose = Purpose::Saving) {
+        LastResult = open(platform::KeyAllAccess);
+        // A hive that may be read but not written still shows what it holds.
+        if (purpose == Purpose::Loading && LastResult == status::AccessDenied) LastResult = open(platform::KeyRead);
+    }
     WinlogonKeyHandle(const WinlogonKeyHandle&) = delete;
     WinlogonKeyHandle& operator=(const WinlogonKeyHandle&) = delete;
     ~WinlogonKeyHandle() {
@@ -104,6 +109,10 @@ public:
     }
 
 private:
+    Status open(std::uint32_t access) {
+        return platform::RegOpenKeyExA(platform::LocalMachine, WinlogonKey, 0, access, &handle_);
+    }
+
     platform::Key handle_ = 0;
     bool closed_ = false;
 };
@@ -144,12 +153,13 @@ bool flagOf(std::string_view stored) {
 Keep keepOf(WinlogonKeyHandle& key, const ValueName& name, const Read& read) {
     if (read.status == status::MoreData) return Keep::TooLong;
     if (!read) return Keep::No;
+    if (read.type != platform::RegSz) return Keep::OtherType;
     const std::string_view text = textBytes(read.bytes);
-    const bool terminatedOnce = read.bytes.size() <= text.size() + 1;
-    const bool codePageText = platform::cp932::encode(platform::cp932::decode(text)) == text;
+    if (read.bytes.size() > text.size() + 1) return Keep::DataAfterNul;
+    if (platform::cp932::encode(platform::cp932::decode(text)) != text) return Keep::NotCodePageText;
     bool exact = false;
     const bool asStored = platform::QueryValueExactA(key.get(), name.bytes, &exact) == status::Success && exact;
-    return read.type == platform::RegSz && terminatedOnce && codePageText && asStored ? Keep::No : Keep::NotExact;
+    return asStored ? Keep::No : Keep::BeyondCodePage;
 }
 
 // Keeps the first failure of a register, with what the registry said of the operation that
@@ -157,9 +167,16 @@ Keep keepOf(WinlogonKeyHandle& key, const ValueName& name, const Read& read) {
 void fail(SaveFailure::Step step, std::u16string_view value, Status code) {
     SaveFailure& failure = store().failure;
     if (failure) return;
-    const bool registryStep = step != SaveFailure::Step::TooLong;
-    failure = SaveFailure{step, std::u16string(value), code,
-                          registryStep ? platform::LastFailureDetail() : platform::FailureDetail{}};
+    failure.step = step;
+    failure.value = value;
+    failure.code = code;
+    if (step != SaveFailure::Step::TooLong) failure.detail = platform::LastFailureDetail();
+}
+
+// What became of one value that register meant to change.
+void noteStored(std::u16string_view value, bool stored) {
+    SaveFailure& failure = store().failure;
+    (stored ? failure.saved : failure.notSaved).emplace_back(value);
 }
 
 // Writes `text` and its NUL as the value's data, counted in code page 932 bytes.
@@ -167,6 +184,7 @@ void setText(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& na
     const std::size_t count = platform::cp932::byteCount(text) + 1;
     if (count > TransferRecord::Length) {  // never hand over more than the image holds
         fail(SaveFailure::Step::TooLong, name.text, status::InvalidParameter);
+        noteStored(name.text, false);
         return;
     }
     std::u16string data(text);
@@ -177,13 +195,15 @@ void setText(WinlogonKeyHandle& key, TransferRecord& record, const ValueName& na
                                         static_cast<std::uint32_t>(count));
     });
     if (LastResult != status::Success) fail(SaveFailure::Step::Set, name.text, LastResult);
+    noteStored(name.text, LastResult == status::Success);
 }
 
 void deleteValue(WinlogonKeyHandle& key, const ValueName& name) {
     LastResult = platform::RegDeleteValueA(key.get(), name.bytes);
     // A value that is already absent is as it should be.
-    if (LastResult != status::Success && LastResult != status::FileNotFound)
-        fail(SaveFailure::Step::Delete, name.text, LastResult);
+    const bool deleted = LastResult == status::Success || LastResult == status::FileNotFound;
+    if (!deleted) fail(SaveFailure::Step::Delete, name.text, LastResult);
+    noteStored(name.text, deleted);
 }
 
 void closeKey(WinlogonKeyHandle& key) {
@@ -217,7 +237,7 @@ void LoadAutoLogonSettings() {
     Store& s = store();
     Form1Controls& f = s.controls;
     TransferRecord record;
-    WinlogonKeyHandle key;
+    WinlogonKeyHandle key(WinlogonKeyHandle::Purpose::Loading);
 
     auto read = [&](const ValueName& name, Keep& keep) {
         Read stored = query(key, record, name, AutoLogonSize);
@@ -246,7 +266,7 @@ void LoadLogonNotice() {
     Store& s = store();
     Form1Controls& f = s.controls;
     TransferRecord record;
-    WinlogonKeyHandle key;
+    WinlogonKeyHandle key(WinlogonKeyHandle::Purpose::Loading);
 
     const Read caption = query(key, record, LegalNoticeCaption, CaptionSize);
     s.kept.legalNoticeCaption = keepOf(key, LegalNoticeCaption, caption);
@@ -257,6 +277,9 @@ void LoadLogonNotice() {
     const Read text = query(key, record, LegalNoticeText, NoticeTextSize);
     s.kept.legalNoticeText = keepOf(key, LegalNoticeText, text);
     const std::u16string message = text ? textOf(text.bytes) : std::u16string();
+    // A kept text that shows the notice as off keeps its caption with it.
+    if (s.kept.legalNoticeText != Keep::No && message.empty() && s.kept.legalNoticeCaption == Keep::No)
+        s.kept.legalNoticeCaption = Keep::WithNoticeText;
     f.LogonMessageText.setText(message);
     f.LogonMessageOption[message.empty() ? 0 : 1].setSelected(true);
     key.close();
@@ -293,7 +316,21 @@ void SaveLogonNotice() {
     closeKey(key);
 }
 
-void ResetSaveFailure() { store().failure = SaveFailure{}; }
+void BeginRegister() {
+    store().failure = SaveFailure{};
+    platform::BeginChanges();
+}
+
+void EndRegister() {
+    SaveFailure& failure = store().failure;
+    // Changes that land together land only when every one of them could be made.
+    const Status written = platform::EndChanges(!failure);
+    if (written != status::Success) fail(SaveFailure::Step::Close, {}, written);
+    if (failure && platform::ChangesLandTogether) {
+        failure.notSaved.insert(failure.notSaved.begin(), failure.saved.begin(), failure.saved.end());
+        failure.saved.clear();
+    }
+}
 
 const SaveFailure& LastSaveFailure() { return store().failure; }
 
@@ -308,10 +345,26 @@ std::u16string SaveFailureMessage(const SaveFailure& failure) {
     case SaveFailure::Step::Close: what = u"変更をレジストリに保存できませんでした。"; break;
     case SaveFailure::Step::TooLong: what = value + u"が長すぎるため書き込めませんでした。"; break;
     }
-    std::u16string detail = platform::FailureDetailText(failure.detail);
-    if (!detail.empty()) detail = u"\n\n" + detail;
-    return u"設定を登録できませんでした。\n\n" + what + u"\n理由: " + platform::StatusText(failure.code) + detail +
-           u"\n\n入力した内容はそのまま残っています。もう一度「登録」を押すか、「キャンセル」で終了してください。";
+    // What the user can do: the hive's own reason says it, else the code's.
+    std::u16string remedy = platform::FailureDetailText(failure.detail);
+    if (remedy.empty()) {
+        if (failure.step == SaveFailure::Step::Open && failure.code == status::FileNotFound)
+            remedy = u"Winlogon キーがありません。Windows の SOFTWARE ハイブを指定しているか確認してください。";
+        else if (failure.step == SaveFailure::Step::TooLong)
+            remedy = u"値を短くしてから、もう一度お試しください。";
+        else
+            remedy = platform::StatusRemedy(failure.code);
+    }
+    auto names = [](const std::vector<std::u16string>& values) {
+        std::u16string list;
+        for (const std::u16string& v : values) list += (list.empty() ? u"" : u"、") + v;
+        return list;
+    };
+    std::u16string stored = u"設定は何も保存されていません。";
+    if (!failure.saved.empty())
+        stored = u"保存した値: " + names(failure.saved) + u"\n保存できなかった値: " + names(failure.notSaved) + u"\n";
+    return u"設定を登録できませんでした。\n\n" + what + u"\n理由: " + platform::StatusText(failure.code) + u"\n\n" +
+           remedy + u"\n\n" + stored + u"入力した内容はそのまま残っています。「登録」でもう一度保存するか、「キャンセル」で終了できます。";
 }
 
 bool StorableEdit(std::u16string_view current, std::u16string_view proposed, std::size_t maxBytes) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry.h"
 #include "runtime/controls.h"
@@ -21,14 +22,21 @@ void LoadLogonNotice();
 void SaveAutoLogonSettings();
 void SaveLogonNotice();
 
-// The first thing that kept the saves since the last ResetSaveFailure from storing
-// everything: what was done, to which value, and the system's code.
+// One register: the saves made between BeginRegister and EndRegister land together. On the
+// hive, EndRegister writes all their changes in one replace of the file, or none of them when
+// anything failed; on Windows each change landed as it was made.
+void BeginRegister();
+void EndRegister();
+
+// The first thing that kept the register from storing everything: what was done, to which
+// value, and the system's code; and which values it stored and which it did not.
 struct SaveFailure {
     enum class Step { None, Open, Set, Delete, Close, TooLong };
     Step step = Step::None;
     std::u16string value;  // the value's name, for Set, Delete and TooLong
     platform::Status code = platform::status::Success;
     platform::FailureDetail detail;  // what the registry knows beyond the code
+    std::vector<std::u16string> saved, notSaved;  // the values register changed, or meant to
     explicit operator bool() const { return step != Step::None; }
 };
 
@@ -47,7 +55,7 @@ public:
     SaveFailure failure;
 };
 
-void ResetSaveFailure();
+// The failure of the last register; false when it stored everything.
 const SaveFailure& LastSaveFailure();
 // The message that tells the user what failed and why, in Japanese.
 std::u16string SaveFailureMessage(const SaveFailure& failure);

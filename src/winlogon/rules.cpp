@@ -62,17 +62,10 @@ NoticeSteps PlanLogonNoticeSave(const Kept& kept, Form1Controls& f) {
     const std::u16string caption = steps.noticeOn ? f.LogonCaptionText.text() : std::u16string();
     const std::u16string text = steps.noticeOn ? f.LogonMessageText.text() : std::u16string();
 
-    // A text too long to read showed the whole group as off: the group stays as stored, caption
-    // and all, until the user acts on anything in it. Any other kept caption or text stays
-    // until its box is edited or the user turns the notice off.
-    const bool groupKept = kept.legalNoticeText == Keep::TooLong && !(optionActed || captionEdited || textEdited);
+    // A kept caption or text stays until its own box is edited or the user turns the notice
+    // off; turning it on releases neither. A caption kept with its text is released the same way.
     steps.legalNoticeCaption = unlessKept(kept.legalNoticeCaption, captionEdited || offByChoice, write(caption));
-    steps.legalNoticeText = unlessKept(kept.legalNoticeText == Keep::NotExact ? Keep::NotExact : Keep::No,
-                                       textEdited || offByChoice, write(text));
-    if (groupKept) {
-        steps.legalNoticeCaption.action = Step::Action::Leave;
-        steps.legalNoticeText.action = Step::Action::Leave;
-    }
+    steps.legalNoticeText = unlessKept(kept.legalNoticeText, textEdited || offByChoice, write(text));
     return steps;
 }
 

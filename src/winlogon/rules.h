@@ -25,9 +25,12 @@ struct Form1Controls {
 // has acted on the control that shows it: anything else could not be written back as it is.
 enum class Keep {
     No,
-    TooLong,   // longer than its read allows: shown as absent
-    NotExact,  // shown, but not as stored: another type, data behind its NUL, bytes that are
-               // no code page 932 text, or UTF-16 that the A form could not hold
+    TooLong,         // longer than its read allows: shown as absent
+    OtherType,       // not REG_SZ: shown as its bytes read as text
+    DataAfterNul,    // data behind the NUL that ends its text: shown up to the NUL
+    NotCodePageText, // bytes that are no code page 932 text
+    BeyondCodePage,  // UTF-16 that code page 932 cannot hold: shown with "?" or a look-alike
+    WithNoticeText,  // the caption of a kept notice text that shows the notice as off
 };
 
 struct Kept {

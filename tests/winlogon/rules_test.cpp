@@ -101,17 +101,17 @@ const AutoLogonRow AutoLogonRows[] = {
     {"AutoAdminLogonKeptOptionClickedAgain", false, keep(&Kept::autoAdminLogon, Keep::TooLong),
      [](Window& w) { w.autoLogon[0].userClick(); }, remove(), remove(), write(u"0"), write(u"admin"),
      with(remove(), u"")},
-    {"AutoAdminLogonKeptCheckClicked", false, keep(&Kept::autoAdminLogon, Keep::NotExact),
+    {"AutoAdminLogonKeptCheckClicked", false, keep(&Kept::autoAdminLogon, Keep::DataAfterNul),
      [](Window& w) { w.lastLogon.userClick(); }, leave(), write(u"1"), write(u"0"), write(u"admin"),
      with(remove(), u"")},
     // The option releases the last user name too; its own check box does as well.
-    {"LastUserKeptOptionActed", false, keep(&Kept::dontDisplayLastUserName, Keep::NotExact),
+    {"LastUserKeptOptionActed", false, keep(&Kept::dontDisplayLastUserName, Keep::DataAfterNul),
      [](Window& w) {
          w.autoLogon[1].userClick();
          w.autoLogon[0].userClick();
      },
      remove(), remove(), write(u"0"), write(u"admin"), with(remove(), u"")},
-    {"LastUserKeptUntouched", false, keep(&Kept::dontDisplayLastUserName, Keep::NotExact),
+    {"LastUserKeptUntouched", false, keep(&Kept::dontDisplayLastUserName, Keep::DataAfterNul),
      [](Window& w) { w.shutdown.userClick(); }, remove(), leave(), write(u"1"), write(u"admin"), with(remove(), u"")},
     {"LastUserKeptCheckClickedTwice", false, keep(&Kept::dontDisplayLastUserName, Keep::TooLong),
      [](Window& w) {
@@ -130,10 +130,10 @@ const AutoLogonRow AutoLogonRows[] = {
      },
      remove(), remove(), write(u"0"), write(u"admin"), with(remove(), u"")},
     // A kept text stays until its box is edited, even back to what it showed.
-    {"UserNameKept", true, keep(&Kept::defaultUserName, Keep::NotExact),
+    {"UserNameKept", true, keep(&Kept::defaultUserName, Keep::DataAfterNul),
      [](Window& w) { w.password.userEdit(u"pw"); }, write(u"1"), remove(), leave(), with(leave(), u"admin"),
      write(u"pw")},
-    {"UserNameKeptEditedBack", true, keep(&Kept::defaultUserName, Keep::NotExact),
+    {"UserNameKeptEditedBack", true, keep(&Kept::defaultUserName, Keep::DataAfterNul),
      [](Window& w) {
          w.user.userEdit(u"adminx");
          w.user.userEdit(u"admin");
@@ -178,32 +178,44 @@ TEST_P(NoticeRules, Row) {
 
 Kept text(Keep how) { return keep(&Kept::legalNoticeText, how); }
 Kept caption(Keep how) { return keep(&Kept::legalNoticeCaption, how); }
+Kept textAndCaption() {
+    Kept k = text(Keep::TooLong);
+    k.legalNoticeCaption = Keep::WithNoticeText;
+    return k;
+}
 
 const NoticeRow NoticeRows[] = {
     {"OnAsLoaded", true, {}, nullptr, write(u"cap"), write(u"text")},
     {"OffAsLoaded", false, {}, nullptr, write(u""), write(u"")},
-    // A text too long to read keeps the group, caption and all, until anything in it is acted on.
-    {"TextTooLongUntouched", false, text(Keep::TooLong), nullptr, leave(), leave()},
-    {"TextTooLongOffClickedAgain", false, text(Keep::TooLong), [](Window& w) { w.notice[0].userClick(); },
+    // A text too long to read shows the notice off and keeps its caption with it: each stays
+    // until its own box is edited or the notice is turned off; turning it on releases neither.
+    {"TextTooLongUntouched", false, textAndCaption(), nullptr, leave(), leave()},
+    {"TextTooLongOffClickedAgain", false, textAndCaption(), [](Window& w) { w.notice[0].userClick(); },
      write(u""), write(u"")},
-    {"TextTooLongTurnedOnAndTyped", false, text(Keep::TooLong),
+    {"TextTooLongTurnedOnAndTyped", false, textAndCaption(),
      [](Window& w) {
          w.notice[1].userClick();
          w.text.userEdit(u"new");
      },
-     write(u"cap"), write(u"new")},
+     with(leave(), u"cap"), write(u"new")},
+    {"TextTooLongTurnedOnCaptionTyped", false, textAndCaption(),
+     [](Window& w) {
+         w.notice[1].userClick();
+         w.caption.userEdit(u"Corp");
+     },
+     write(u"Corp"), with(leave(), u"")},
     // A text kept for another reason stays when only the caption is edited.
-    {"TextNotExactCaptionEdited", true, text(Keep::NotExact), [](Window& w) { w.caption.userEdit(u"other"); },
+    {"TextNotExactCaptionEdited", true, text(Keep::DataAfterNul), [](Window& w) { w.caption.userEdit(u"other"); },
      write(u"other"), with(leave(), u"text")},
-    {"TextNotExactOptionBackOn", true, text(Keep::NotExact),
+    {"TextNotExactOptionBackOn", true, text(Keep::DataAfterNul),
      [](Window& w) {
          w.notice[0].userClick();
          w.notice[1].userClick();
      },
      write(u"cap"), with(leave(), u"text")},
-    {"TextNotExactTurnedOff", true, text(Keep::NotExact), [](Window& w) { w.notice[0].userClick(); }, write(u""),
+    {"TextNotExactTurnedOff", true, text(Keep::DataAfterNul), [](Window& w) { w.notice[0].userClick(); }, write(u""),
      write(u"")},
-    {"TextNotExactEditedBack", true, text(Keep::NotExact),
+    {"TextNotExactEditedBack", true, text(Keep::DataAfterNul),
      [](Window& w) {
          w.text.userEdit(u"textx");
          w.text.userEdit(u"text");
@@ -214,7 +226,7 @@ const NoticeRow NoticeRows[] = {
      with(leave(), u"cap"), write(u"more")},
     {"CaptionKeptEdited", true, caption(Keep::TooLong), [](Window& w) { w.caption.userEdit(u"new"); },
      write(u"new"), write(u"text")},
-    {"CaptionKeptTurnedOff", true, caption(Keep::NotExact), [](Window& w) { w.notice[0].userClick(); }, write(u""),
+    {"CaptionKeptTurnedOff", true, caption(Keep::DataAfterNul), [](Window& w) { w.notice[0].userClick(); }, write(u""),
      write(u"")},
     {"CaptionKeptBesideTextTooLong", false,
      [] {
