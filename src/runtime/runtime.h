@@ -106,6 +106,8 @@ std::u16string ErrorReport(int number, std::u16string_view description);
 
 // The exit status after an error that no procedure handled.
 inline constexpr int ErrorExitStatus = 1;
+// The exit status when the window system cannot be reached.
+inline constexpr int NoWindowExitStatus = 2;
 // The title of the runtime's message boxes.
 inline constexpr std::u16string_view MessageTitle = u"Vantorio";
 

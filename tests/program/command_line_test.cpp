@@ -222,14 +222,35 @@ TEST(StartupProbe, OnlyInTheProbedCopy) {
     EXPECT_NE(testsupport::fileBytes(VANTORIO_PROBED_PROGRAM).find(probe), std::string::npos);
 }
 
-// A start with nowhere to show the window says so, instead of the toolkit's abort.
-TEST_F(ProgramTest, NoDisplayIsAStartUpError) {
-    const Outcome o = run(launch({hive}));
+// A start with nowhere to show the window says so in one line, instead of the toolkit's abort.
+struct NoWindowRow {
+    const char* name;
+    std::map<std::string, std::string> environment;
+    std::vector<std::string> options;
+    std::string why;
+};
+void PrintTo(const NoWindowRow& row, std::ostream* os) { *os << row.name; }
+
+class NoWindow : public ProgramTest, public ::testing::WithParamInterface<NoWindowRow> {};
+
+TEST_P(NoWindow, IsAStartUpErrorOfOneLine) {
+    Launch l = launch(GetParam().options);
+    l.arguments.push_back(hive);
+    l.environment.insert(GetParam().environment.begin(), GetParam().environment.end());
+    const Outcome o = run(l);
     EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, "vantorio: cannot open the window: no display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+    EXPECT_EQ(o.err, "vantorio: cannot open the window: " + GetParam().why + "\n");
     EXPECT_EQ(o.out, "");
     EXPECT_FALSE(std::filesystem::exists(defaultHive));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, NoWindow,
+    ::testing::Values(NoWindowRow{"NoDisplay", {}, {}, "no display (DISPLAY and WAYLAND_DISPLAY are not set)"},
+                      NoWindowRow{"DisplayOutOfReach", {{"DISPLAY", ":99"}}, {}, "could not connect to display :99"},
+                      NoWindowRow{"UnknownPlatform", {}, {"-platform", "nosuch"},
+                                  "Could not find the Qt platform plugin \"nosuch\" in \"\""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, HelpSaysHowToUseItWithoutADisplay) {
     for (const char* option : {"--help", "-h"}) {
