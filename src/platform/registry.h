@@ -73,6 +73,7 @@ enum class FailureReason {
     OwnerNotReproducible,// the new file could not be given the hive's owner or group
     ReadOnlyFileSystem,  // the hive's file system is mounted read-only
     SizeLimit,           // the hive's bins would reach 2 GiB, beyond the format's offsets
+    FolderNotPrivate,    // the default hive's folder is a link, another user's, or others may write it
 };
 struct FailureDetail {
     FailureReason reason = FailureReason::None;

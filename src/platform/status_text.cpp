@@ -87,6 +87,11 @@ std::u16string FailureDetailText(const FailureDetail& detail) {
                u"書き込み可能としてマウントし直してから、もう一度お試しください。";
     case FailureReason::SizeLimit:
         return u"変更を書き込むとハイブがレジストリ ファイルの上限 (2 GB) を超えるため、書き込みません。";
+    case FailureReason::FolderNotPrivate:
+        return u"既定のハイブのフォルダー" + path + u"は、ほかのユーザーのものか、ほかのユーザーも書き込めるか、"
+               u"シンボリック リンクです。ほかのユーザーがハイブを差し替えられるため、このフォルダーは使いません。"
+               u"フォルダーを削除するか、自分の所有でモード 0700 のフォルダーにするか、"
+               u"環境変数 VANTORIO_SOFTWARE_HIVE で使うハイブを指定してください。";
     }
     return {};
 }
