@@ -1,10 +1,14 @@
-// The default hive: made on first use, so that the program runs with nothing configured.
+// The default hive: made on first use, so that the program runs with nothing configured. It
+// lives in a folder of the user's own that nobody else may write, so that nobody else can put
+// a file or a link in the way of the one that is made. The file is made whole in memory and
+// written through the descriptor that created it; nothing is opened again by its name.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
-#include <hivex.h>
-#include <memory>
+#include <random>
 #include <string_view>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -17,13 +21,9 @@
 namespace platform::hive {
 namespace {
 
-struct HiveCloser {
-    void operator()(hive_h* h) const { hivex_close(h); }
-};
-
 // The values of the Winlogon key of a freshly installed workstation, as REG_SZ.
 struct DefaultValue {
-    const char* name;
+    std::string_view name;
     std::u16string_view text;
 };
 constexpr DefaultValue WinlogonDefaults[] = {
@@ -34,10 +34,24 @@ constexpr DefaultValue WinlogonDefaults[] = {
     {"LegalNoticeCaption", u""},
     {"LegalNoticeText", u""},
 };
-constexpr const char* WinlogonPath[] = {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"};
+constexpr std::string_view WinlogonPath[] = {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"};
 
-// UTF-16LE with its terminating NUL.
-std::string storedText(std::u16string_view text) { return utf16le(text) + std::string(2, '\0'); }
+// How often a name for the new file is drawn before giving up: each one that is taken already
+// is drawn again.
+constexpr int TemporaryNameTries = 100;
+
+// The whole default hive, stamped now.
+std::string defaultHive() {
+    std::vector<std::string> data;
+    std::vector<NewValue> values;
+    data.reserve(std::size(WinlogonDefaults));
+    for (const DefaultValue& v : WinlogonDefaults) {
+        // UTF-16LE with its terminating NUL.
+        data.push_back(utf16le(v.text) + std::string(2, '\0'));
+        values.push_back({v.name, RegSz, data.back()});
+    }
+    return hiveWithKey(filetimeNow(), WinlogonPath, values);
+}
 
 // Makes every missing folder of `folder`, each 0700.
 int makeFolders(const std::string& folder) {
@@ -49,76 +63,113 @@ int makeFolders(const std::string& folder) {
     return 0;
 }
 
-// Writes the default hive into the file `path` (already created, empty, and ours).
-int writeDefaultHive(int fd, const char* path) {
-    const std::string empty = emptyHive(filetimeNow());
-    for (std::size_t done = 0; done < empty.size();) {
-        const ssize_t n = ::write(fd, empty.data() + done, empty.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        done += static_cast<std::size_t>(n);
+// A name for the new file beside `name`: ".NAME.new-" and six random letters or digits.
+std::string temporaryName(const std::string& name) {
+    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        std::random_device device;
+        for (unsigned char& r : random) r = static_cast<unsigned char>(device());
     }
-    std::unique_ptr<hive_h, HiveCloser> h(hivex_open(path, HIVEX_OPEN_WRITE));
-    if (!h) return -1;
-    hive_node_h node = hivex_root(h.get());
-    for (const char* name : WinlogonPath) {
-        node = hivex_node_add_child(h.get(), node, name);
-        if (node == 0) return -1;
+    std::string out = "." + name + ".new-";
+    for (unsigned char r : random) out += Letters[r % (sizeof Letters - 1)];
+    return out;
+}
+
+// Writes all of `bytes`; false with errno set, or 0 when the file took no more.
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    std::vector<std::string> data;
-    std::vector<hive_set_value> values;
-    data.reserve(std::size(WinlogonDefaults));
-    for (const DefaultValue& v : WinlogonDefaults) {
-        data.push_back(storedText(v.text));
-        values.push_back({const_cast<char*>(v.name), hive_t_REG_SZ, data.back().size(), data.back().data()});
-    }
-    if (hivex_node_set_values(h.get(), node, values.size(), values.data(), 0) != 0) return -1;
-    // The file is new and nobody else sees it yet: hivex may write it in place.
-    if (hivex_commit(h.get(), nullptr, 0) != 0) return -1;
-    return 0;
+    return true;
+}
+
+// Ends ensureDefaultHive with a failure: its reason noted for the registry's caller, naming
+// `concerned`, and `said` handed to the start-up's.
+Status failed(DefaultHiveFailure* out, Status code, FailureReason reason, const std::string& concerned,
+              DefaultHiveFailure said) {
+    if (reason != FailureReason::None) noteFailure(reason, concerned);
+    if (out) *out = std::move(said);
+    return code;
+}
+
+// A file operation in the hive's folder `folder` failed with `err`, doing what `doing` says
+// to `path` (the hive, or the folder itself).
+Status failedWith(DefaultHiveFailure* out, int err, const std::string& folder, std::string path, const char* doing) {
+    const bool isFolder = path == folder;
+    const FailureReason reason = err == EROFS                                  ? FailureReason::ReadOnlyFileSystem
+                                 : (err == EACCES || err == EPERM) && !isFolder ? FailureReason::FolderNotWritable
+                                                                                : FailureReason::None;
+    return failed(out, statusOfErrno(err), reason, folder,
+                  {std::move(path), isFolder, std::string(doing) + ": " + std::strerror(err)});
 }
 
 } // namespace
 
-Status ensureDefaultHive(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) return status::Success;
-    if (errno != ENOENT) return statusOfErrno(errno);
-
+Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
     const std::string folder = folderOf(path);
-    if (makeFolders(folder) != 0) return statusOfErrno(errno);
+    const std::string name = nameOf(path);
+    if (makeFolders(folder) != 0) return failedWith(failure, errno, folder, folder, "cannot be created");
 
-    struct {
-        std::string tempPath;
-        Fd fd;
-    } pending{folderOf(path) + "/." + nameOf(path) + ".new-XXXXXX", Fd()};
-    pending.fd = Fd(mkostemp(pending.tempPath.data(), O_CLOEXEC));
-    if (!pending.fd) return statusOfErrno(errno);
-    auto abandonReplace = [](auto& p) { ::unlink(p.tempPath.c_str()); };
-    auto fail = [&](int err) {
-        abandonReplace(pending);
-        return statusOfErrno(err);
+    // The folder must be the user's own and closed to everyone else. It is judged by a
+    // descriptor, and the file made through that descriptor: a folder swapped for a link
+    // after the check cannot lead the new file elsewhere.
+    auto notPrivate = [&](std::string words) {
+        return failed(failure, status::AccessDenied, FailureReason::FolderNotPrivate, folder,
+                      {folder, true, std::move(words)});
     };
-    if (fchmod(pending.fd.get(), 0600) != 0) return fail(errno);
-    if (writeDefaultHive(pending.fd.get(), pending.tempPath.c_str()) != 0) return fail(errno ? errno : EIO);
-    if (fsync(pending.fd.get()) != 0) return fail(errno);
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    // A link fails as a link (ELOOP), or as no folder (ENOTDIR) where a folder is asked for.
+    if (!dir && (errno == ELOOP || errno == ENOTDIR) && lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return notPrivate("is a symbolic link, not a folder of your own");
+    if (!dir || fstat(dir.get(), &st) != 0) return failedWith(failure, errno, folder, folder, "cannot be opened");
+    if (st.st_uid != geteuid())
+        return notPrivate("belongs to another user (uid " + std::to_string(st.st_uid) + "), not to you");
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return notPrivate(std::string("may be written by other users (mode ") + mode + "), not by you alone");
+    }
+
+    if (fstatat(dir.get(), name.c_str(), &st, 0) == 0) return status::Success;
+    if (errno != ENOENT) return failedWith(failure, errno, folder, path, "cannot be read");
+
+    const std::string hive = defaultHive();
+    std::string temporary;
+    Fd fd;
+    for (int tries = 0; !fd && tries < TemporaryNameTries; ++tries) {
+        temporary = temporaryName(name);
+        fd = Fd(::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd && errno != EEXIST) break;
+    }
+    if (!fd) return failedWith(failure, errno, folder, path, "cannot be created");
+    auto abandon = [&](int err, const char* doing) {
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
+        return failedWith(failure, err, folder, path, doing);
+    };
+    // Exactly 0600, whatever the umask.
+    if (fchmod(fd.get(), 0600) != 0) return abandon(errno, "cannot be created");
+    errno = 0;
+    if (!writeAll(fd.get(), hive) || fsync(fd.get()) != 0)
+        return abandon(errno ? errno : EIO, "cannot be written");
+
     // Put it in place unless another process was quicker; then its hive is the one.
-    if (renameat2(AT_FDCWD, pending.tempPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+    if (renameat2(dir.get(), temporary.c_str(), dir.get(), name.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) {
-            abandonReplace(pending);
+            ::unlinkat(dir.get(), temporary.c_str(), 0);
             return status::Success;
         }
-        if (errno != EINVAL && errno != ENOSYS) return fail(errno);
+        if (errno != EINVAL && errno != ENOSYS) return abandon(errno, "cannot be put in place");
         // A file system without the no-replace rename: a hard link fails the same way.
-        if (link(pending.tempPath.c_str(), path.c_str()) != 0 && errno != EEXIST) return fail(errno);
-        abandonReplace(pending);
-        return status::Success;
+        if (linkat(dir.get(), temporary.c_str(), dir.get(), name.c_str(), 0) != 0 && errno != EEXIST)
+            return abandon(errno, "cannot be put in place");
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
     }
-    pending.tempPath.clear();
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir) fsync(dir.get());
+    fsync(dir.get());
     return status::Success;
 }
 

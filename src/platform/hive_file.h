@@ -103,10 +103,21 @@ Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>&
 // which of them it is.
 Status checkReplaceable(const HiveLocation& at, const struct stat& st);
 
+// Why the default hive cannot be made: the file or folder concerned and what is wrong with it,
+// in a few words (English), for a message that names the path before them.
+struct DefaultHiveFailure {
+    std::string path;
+    bool folder = false; // the path is the hive's folder, not the hive
+    std::string reason;
+};
+
 // Creates the default hive at `path` when no file is there: the folders 0700, the file 0600,
 // holding the Winlogon key with the values of a fresh workstation. The file appears whole
-// or not at all, also when another process creates it at the same moment.
-Status ensureDefaultHive(const std::string& path);
+// or not at all, also when another process creates it at the same moment. The hive's own
+// folder must be a folder (not a link) of this user's that no one else may write, whether the
+// hive is there already or not: another's is refused (AccessDenied, FolderNotPrivate) and
+// nothing is made. On a failure the detail is noted, and `failure` says what it was.
+Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure = nullptr);
 
 // Opens the hive file, never through a link in its place, and takes the advisory lock on it,
 // waiting a while for another holder. On success `fd` holds the lock and `st` describes the

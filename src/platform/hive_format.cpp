@@ -1,9 +1,10 @@
 #include "platform/hive_format.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/hive_names.h"
 
 namespace platform::hive {
 namespace {
@@ -50,10 +51,63 @@ std::string rootSecurity() {
 
 std::size_t roundUp8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
-// A cell of `size` bytes at `at`, allocated, whose payload begins with `signature`.
-void allocate(std::string& hive, std::size_t at, std::size_t size, std::string_view signature) {
-    put32(hive, at + cell::Size, static_cast<std::uint32_t>(-static_cast<std::int32_t>(size)));
-    hive.replace(at + cell::Payload, signature.size(), signature);
+// The cells of a hive's one bin, laid one after another from its header on, each allocated.
+class BinCells {
+public:
+    // A cell holding `payload`: its offset.
+    std::uint32_t add(std::string_view payload) {
+        const auto at = static_cast<std::uint32_t>(BinHeaderSize + cells_.size());
+        const std::size_t size = roundUp8(cell::Payload + payload.size());
+        std::string c(size, '\0');
+        put32(c, cell::Size, static_cast<std::uint32_t>(-static_cast<std::int32_t>(size)));
+        c.replace(cell::Payload, payload.size(), payload);
+        cells_ += c;
+        return at;
+    }
+    // Sets a field of the payload of the cell at `at` (one that names a cell added after it).
+    void put(std::uint32_t at, std::size_t field, std::uint32_t value) {
+        put32(cells_, at - BinHeaderSize + cell::Payload + field, value);
+    }
+    // The bin: its header, the cells, and the rest of its last page as one free cell.
+    std::string bin(std::uint64_t filetime) const {
+        const std::size_t used = BinHeaderSize + cells_.size();
+        std::string b(BinHeaderSize, '\0');
+        b.replace(hbin::Signature, 4, "hbin");
+        put32(b, hbin::Offset, 0);
+        put64(b, hbin::Written, filetime);
+        b += cells_;
+        b.resize((used + HiveBinSize - 1) / HiveBinSize * HiveBinSize, '\0');
+        put32(b, hbin::Size, static_cast<std::uint32_t>(b.size()));
+        if (b.size() > used) put32(b, used + cell::Size, static_cast<std::uint32_t>(b.size() - used));
+        return b;
+    }
+
+private:
+    std::string cells_;
+};
+
+// A key's record: a compressed name, no subkeys, no values, no class, no security yet.
+std::string keyRecord(std::string_view name, std::uint16_t flags, std::uint64_t filetime, std::uint32_t parent) {
+    std::string k(nk::Name, '\0');
+    k.replace(nk::Signature, 2, "nk");
+    put16(k, nk::Flags, flags | nk::CompressedName);
+    put64(k, nk::Written, filetime);
+    put32(k, nk::Parent, parent);
+    put32(k, nk::SubkeyList, NoCell);
+    put32(k, nk::VolatileSubkeyList, NoCell);
+    put32(k, nk::ValueList, NoCell);
+    put32(k, nk::ClassName, NoCell);
+    put16(k, nk::NameLength, static_cast<std::uint16_t>(name.size()));
+    return k + std::string(name);
+}
+
+// The hash that an "lh" list keeps of a key's name: of its characters in the registry's capitals.
+std::uint32_t nameHash(std::string_view latin1) {
+    std::u16string name;
+    for (char c : latin1) name.push_back(static_cast<unsigned char>(c));
+    std::uint32_t hash = 0;
+    for (char16_t c : foldCase(name)) hash = hash * 37 + c;
+    return hash;
 }
 
 } // namespace
@@ -85,51 +139,76 @@ std::uint64_t filetimeNow() {
     return static_cast<std::uint64_t>(since1970) + 116444736000000000ULL;
 }
 
-std::string emptyHive(std::uint64_t filetime) {
-    std::string hive(BaseBlockSize + HiveBinSize, '\0');
+std::string emptyHive(std::uint64_t filetime) { return hiveWithKey(filetime, {}, {}); }
 
-    // The hive bin and its cells; cell offsets count from the start of the first bin.
-    const std::size_t bin = BaseBlockSize;
-    hive.replace(bin + hbin::Signature, 4, "hbin");
-    put32(hive, bin + hbin::Offset, 0);
-    put32(hive, bin + hbin::Size, HiveBinSize);
-    put64(hive, bin + hbin::Written, filetime);
+std::string hiveWithKey(std::uint64_t filetime, std::span<const std::string_view> path,
+                        std::span<const NewValue> values) {
+    BinCells cells;
+    const std::uint32_t root = cells.add(keyRecord("ROOT", nk::HiveEntry | nk::NoDelete, filetime, NoCell));
 
-    const std::string rootName = "ROOT";
-    const std::size_t nkCell = BinHeaderSize;
-    const std::size_t nkSize = roundUp8(cell::Payload + nk::Name + rootName.size());
+    // One security descriptor for every key, alone in the ring of descriptors.
     const std::string security = rootSecurity();
-    const std::size_t skCell = nkCell + nkSize;
-    const std::size_t skSize = roundUp8(cell::Payload + sk::Descriptor + security.size());
-    const std::size_t freeCell = skCell + skSize;
+    std::string skRecord(sk::Descriptor, '\0');
+    skRecord.replace(sk::Signature, 2, "sk");
+    put32(skRecord, sk::References, static_cast<std::uint32_t>(1 + path.size()));
+    put32(skRecord, sk::DescriptorSize, static_cast<std::uint32_t>(security.size()));
+    const std::uint32_t sk = cells.add(skRecord + security);
+    cells.put(sk, sk::Previous, sk);
+    cells.put(sk, sk::Next, sk);
+    cells.put(root, nk::Security, sk);
 
-    // The root key: a compressed name, no subkeys, no values, no class.
-    allocate(hive, bin + nkCell, nkSize, "nk");
-    std::size_t at = bin + nkCell + cell::Payload;
-    put16(hive, at + nk::Flags, nk::HiveEntry | nk::NoDelete | nk::CompressedName);
-    put64(hive, at + nk::Written, filetime);
-    put32(hive, at + nk::Parent, NoCell);
-    put32(hive, at + nk::SubkeyList, NoCell);
-    put32(hive, at + nk::VolatileSubkeyList, NoCell);
-    put32(hive, at + nk::ValueList, NoCell);
-    put32(hive, at + nk::Security, static_cast<std::uint32_t>(skCell));
-    put32(hive, at + nk::ClassName, NoCell);
-    put16(hive, at + nk::NameLength, static_cast<std::uint16_t>(rootName.size()));
-    hive.replace(at + nk::Name, rootName.size(), rootName);
+    // Each key of the path the one subkey of the key before it, in a hash leaf of its own.
+    std::uint32_t key = root;
+    for (const std::string_view name : path) {
+        const std::uint32_t child = cells.add(keyRecord(name, 0, filetime, key));
+        cells.put(child, nk::Security, sk);
+        std::string leaf(list::Entries + list::HashedEntry, '\0');
+        leaf.replace(list::Signature, 2, "lh");
+        put16(leaf, list::Count, 1);
+        put32(leaf, list::Entries, child);
+        put32(leaf, list::Entries + 4, nameHash(name));
+        const std::uint32_t list = cells.add(leaf);
+        cells.put(key, nk::SubkeyCount, 1);
+        cells.put(key, nk::SubkeyList, list);
+        cells.put(key, nk::MaxSubkeyName, static_cast<std::uint32_t>(2 * name.size()));
+        key = child;
+    }
 
-    // Its security descriptor, alone in the ring of descriptors.
-    allocate(hive, bin + skCell, skSize, "sk");
-    at = bin + skCell + cell::Payload;
-    put32(hive, at + sk::Previous, static_cast<std::uint32_t>(skCell));
-    put32(hive, at + sk::Next, static_cast<std::uint32_t>(skCell));
-    put32(hive, at + sk::References, 1);
-    put32(hive, at + sk::DescriptorSize, static_cast<std::uint32_t>(security.size()));
-    hive.replace(at + sk::Descriptor, security.size(), security);
-
-    // The rest of the bin is one free cell.
-    put32(hive, bin + freeCell + cell::Size, static_cast<std::uint32_t>(HiveBinSize - freeCell));
+    // The last key's values, in their order; data of up to four bytes in the value cell itself.
+    if (!values.empty()) {
+        const std::uint32_t list = cells.add(std::string(list::PlainEntry * values.size(), '\0'));
+        std::uint32_t maxName = 0, maxData = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const NewValue& v = values[i];
+            const auto size = static_cast<std::uint32_t>(v.data.size());
+            std::string record(vk::Name, '\0');
+            record.replace(vk::Signature, 2, "vk");
+            put16(record, vk::NameLength, static_cast<std::uint16_t>(v.name.size()));
+            put32(record, vk::Type, v.type);
+            put16(record, vk::Flags, vk::CompressedName);
+            std::uint32_t data = NoCell;
+            if (size <= vk::InlineCapacity) {
+                put32(record, vk::DataSize, size | vk::InlineData);
+                record.replace(vk::DataOffset, size, v.data);
+            } else {
+                put32(record, vk::DataSize, size);
+                data = cells.add(v.data);
+            }
+            const std::uint32_t value = cells.add(record + std::string(v.name));
+            if (data != NoCell) cells.put(value, vk::DataOffset, data);
+            cells.put(list, list::PlainEntry * i, value);
+            maxName = std::max(maxName, static_cast<std::uint32_t>(2 * v.name.size()));
+            maxData = std::max(maxData, size);
+        }
+        cells.put(key, nk::ValueCount, static_cast<std::uint32_t>(values.size()));
+        cells.put(key, nk::ValueList, list);
+        cells.put(key, nk::MaxValueName, maxName);
+        cells.put(key, nk::MaxValueData, maxData);
+    }
+    const std::string bin = cells.bin(filetime);
 
     // The base block: format 1.3, a primary file in direct memory-load form.
+    std::string hive(BaseBlockSize, '\0');
     hive.replace(regf::Signature, 4, "regf");
     put32(hive, regf::Sequence1, 1);
     put32(hive, regf::Sequence2, 1);
@@ -138,11 +217,11 @@ std::string emptyHive(std::uint64_t filetime) {
     put32(hive, regf::Minor, 3);
     put32(hive, regf::FileType, 0);
     put32(hive, regf::FileFormat, 1);
-    put32(hive, regf::RootCell, static_cast<std::uint32_t>(nkCell));
-    put32(hive, regf::BinsSize, HiveBinSize);
+    put32(hive, regf::RootCell, root);
+    put32(hive, regf::BinsSize, static_cast<std::uint32_t>(bin.size()));
     put32(hive, regf::Clustering, 1);
     put32(hive, regf::Checksum, baseBlockChecksum(hive));
-    return hive;
+    return hive + bin;
 }
 
 } // namespace platform::hive

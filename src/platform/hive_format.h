@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -122,6 +123,20 @@ std::uint32_t baseBlockChecksum(std::string_view block);
 // A hive with nothing but its root key (and the root's security descriptor): one base block
 // and one 4096-byte hive bin. `filetime` stamps the hive and the key (100 ns since 1601).
 std::string emptyHive(std::uint64_t filetime);
+
+// A value of a new hive: its name (Latin-1), its type and its data as stored.
+struct NewValue {
+    std::string_view name;
+    std::uint32_t type = 0;
+    std::string_view data;
+};
+
+// A new hive whose root holds the keys of `path` (Latin-1 names), each the only subkey of the
+// one before it, the last with `values` in their order; every key shares the root's security
+// descriptor. One base block and one hive bin of as many pages as its cells need, the rest of
+// the bin free.
+std::string hiveWithKey(std::uint64_t filetime, std::span<const std::string_view> path,
+                        std::span<const NewValue> values);
 
 // Now as a Windows FILETIME.
 std::uint64_t filetimeNow();

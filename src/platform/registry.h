@@ -89,6 +89,7 @@ enum class FailureReason {
     SizeLimit,           // the hive's bins would reach 2 GiB, beyond the format's offsets
     LinkInPlace,         // a symbolic link stands where the hive file was when the program started
     AttributesNotCarried,// the new file could not be given the hive's access list or security label
+    FolderNotPrivate,    // the default hive's folder is a link, another user's, or others may write it
 };
 struct FailureDetail {
     FailureReason reason = FailureReason::None;

@@ -112,6 +112,11 @@ std::u16string FailureDetailText(const FailureDetail& detail) {
         return u"ハイブ ファイル" + path + u"のアクセス制御リストまたはセキュリティ ラベルを新しいファイルに引き継げません。"
                u"引き継がずに置き換えると、より多くのユーザーがファイルを読めるようになるため、書き込みません。"
                u"ファイルの所有者または管理者 (root) で実行してください。";
+    case FailureReason::FolderNotPrivate:
+        return u"既定のハイブのフォルダー" + path + u"は、ほかのユーザーのものか、ほかのユーザーも書き込めるか、"
+               u"シンボリック リンクです。ほかのユーザーがハイブを差し替えられるため、このフォルダーは使いません。"
+               u"フォルダーを削除するか、自分の所有でモード 0700 のフォルダーにするか、"
+               u"環境変数 VANTORIO_SOFTWARE_HIVE で使うハイブを指定してください。";
     }
     return {};
 }

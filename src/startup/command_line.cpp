@@ -115,8 +115,9 @@ std::string HelpText(std::string_view hiveNow) {
         "Which hive: HIVE when it is given; else the file that VANTORIO_SOFTWARE_HIVE names;\n"
         "else the program's own default hive, $XDG_DATA_HOME/vantorio/SOFTWARE\n"
         "(~/.local/share/vantorio/SOFTWARE when XDG_DATA_HOME is unset), created on first use\n"
-        "with the settings of a fresh workstation. A named hive must exist and is never\n"
-        "created; it is followed through symbolic links.\n";
+        "with the settings of a fresh workstation, in a folder that must be yours and that\n"
+        "no one else may write. A named hive must exist and is never created; it is followed\n"
+        "through symbolic links.\n";
     text += "Without HIVE, this start would use:\n  ";
     text += hiveNow.empty() ? std::string_view("no hive: neither HOME nor XDG_DATA_HOME is set") : hiveNow;
     text +=
@@ -135,7 +136,8 @@ std::string HelpText(std::string_view hiveNow) {
         "Exit status:\n"
         "  0  the window was closed: registered, cancelled or closed\n"
         "  1  an unexpected error was reported in the window\n"
-        "  2  a bad command line, a named hive that cannot be used, or no display\n"
+        "  2  a bad command line, a named hive that cannot be used, a default hive that\n"
+        "     cannot be made, or no display\n"
         "\n"
         "Example, for a Windows disk mounted at /mnt/windows:\n"
         "  vantorio /mnt/windows/Windows/System32/config/SOFTWARE\n";

@@ -39,6 +39,6 @@ std::string VersionText();
 std::string UsageText();
 
 // The exit statuses.
-inline constexpr int ExitUsage = 2;   // a bad command line, or a named hive that cannot be used
+inline constexpr int ExitUsage = 2;   // a bad command line, or a hive that cannot be used or made
 
 } // namespace startup

@@ -81,6 +81,23 @@ Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::
         start.exitStatus = ExitUsage;
         return start;
     }
+    // With nothing named, the default hive is made now, for the window that is about to open:
+    // one that cannot be made stops the start as a named hive that cannot be used does.
+    if (!fromArgument && named.empty()) {
+        const std::string path = hive::defaultHivePath();
+        hive::DefaultHiveFailure failure;
+        if (path.empty()) {
+            std::fprintf(err, "vantorio: no place for the default hive: neither HOME nor XDG_DATA_HOME is set\n");
+            start.exitStatus = ExitUsage;
+            return start;
+        }
+        if (hive::ensureDefaultHive(path, &failure) != 0) {
+            std::fprintf(err, "vantorio: '%s' (the default hive%s): %s\n", failure.path.c_str(),
+                         failure.folder ? "'s folder" : "", failure.reason.c_str());
+            start.exitStatus = ExitUsage;
+            return start;
+        }
+    }
     start.toolkitArguments = std::move(line.toolkitArguments);
     return start;
 }

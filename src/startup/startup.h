@@ -1,6 +1,7 @@
 // What the program does on POSIX systems before its window: reads the command line and the
 // environment, answers --help, --version and a bad command line, checks a hive that the
-// command line or the environment names and makes it the hive of the process.
+// command line or the environment names and makes it the hive of the process, or else makes
+// the default hive where there is none yet.
 #pragma once
 
 #include <cstdio>
@@ -19,8 +20,8 @@ struct Start {
     std::vector<std::string> toolkitArguments;
 };
 
-// Help and the version go to `out`; a usage error or an unusable hive is reported on `err`
-// (one line, then the synopsis for a usage error).
+// Help and the version go to `out`; a usage error, an unusable hive or a default hive that
+// cannot be made is reported on `err` (one line, then the synopsis for a usage error).
 Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err);
 
 } // namespace startup

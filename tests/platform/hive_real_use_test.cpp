@@ -321,7 +321,7 @@ TEST_F(RealUse, GroupThatTheFolderPassesOnIsReproducible) {
 TEST(FailureDetailText, SaysWhyAndWhatToDo) {
     for (auto reason : {FailureReason::PendingLogChanges, FailureReason::HardLinks, FailureReason::FileNotWritable,
                         FailureReason::FolderNotWritable, FailureReason::OwnerNotReproducible,
-                        FailureReason::ReadOnlyFileSystem, FailureReason::SizeLimit}) {
+                        FailureReason::ReadOnlyFileSystem, FailureReason::SizeLimit, FailureReason::FolderNotPrivate}) {
         SCOPED_TRACE(static_cast<int>(reason));
         const std::u16string text = FailureDetailText({reason, "/mnt/ウィンドウズ/config"});
         EXPECT_FALSE(text.empty());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "hive_check.h"
 #include "hive_fixture.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -348,6 +350,9 @@ TEST_F(DefaultHive, CreatedOnFirstOpenPrivateAndFresh) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(testsupport::readValues(file), FreshWorkstation);
+    const testsupport::HiveCheck check = testsupport::checkHiveFile(file);
+    EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
+    EXPECT_EQ(check.keys, 5u);
     EXPECT_EQ(platformtest::outputOf("printf 'cd Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Winlogon\\nlsval\\n' | hivexsh " + shellQuoted(file)),
               "\"AutoAdminLogon\"=\"0\"\n\"DefaultUserName\"=\"Administrator\"\n\"DontDisplayLastUserName\"=\"0\"\n"
               "\"ShutdownWithoutLogon\"=\"1\"\n\"LegalNoticeCaption\"=\"\"\n\"LegalNoticeText\"=\"\"\n");
@@ -365,6 +370,7 @@ TEST_F(DefaultHive, UnderHomeWithoutXdgDataHome) {
 TEST_F(DefaultHive, ExistingDefaultHiveIsUsedAsItIs) {
     setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     std::filesystem::create_directories(dir.file("vantorio"));
+    std::filesystem::permissions(dir.file("vantorio"), std::filesystem::perms::owner_all);
     testsupport::makeHive(dir.file("vantorio/SOFTWARE"), {textValue("DefaultUserName", u"mine")});
     const Key key = openWinlogon();
     EXPECT_EQ(query(key, "DefaultUserName").data, "mine\0"s);
@@ -394,6 +400,52 @@ TEST_F(DefaultHive, ProcessesRacingToCreateItAllSucceed) {
     EXPECT_EQ(testsupport::readValues(dir.file("vantorio/SOFTWARE")), FreshWorkstation);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("vantorio")), {}), 1);
 }
+
+// A folder of the default hive that is not the user's own and closed to others is refused with
+// its reason, whether the hive is in it or not, and nothing in it is made or changed.
+struct FolderRow {
+    const char* name;
+    bool needsRoot;
+    bool hiveThere;
+    std::function<void(const std::string& folder)> spoil; // the folder, 0700 and the user's until then
+};
+void PrintTo(const FolderRow& row, std::ostream* os) { *os << row.name; }
+
+class DefaultFolder : public DefaultHive, public testing::WithParamInterface<FolderRow> {};
+
+TEST_P(DefaultFolder, IsRefusedWithItsReason) {
+    const FolderRow& row = GetParam();
+    if (row.needsRoot && !platformtest::isRoot()) GTEST_SKIP() << "needs root to give the folder away";
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    const std::string folder = dir.file("vantorio");
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    if (row.hiveThere) testsupport::makeHive(folder + "/SOFTWARE", {textValue("DefaultUserName", u"planted")});
+    row.spoil(folder);
+    const std::string before = testsupport::fileBytes(folder + "/SOFTWARE");
+
+    Key key = 0;
+    EXPECT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::AccessDenied);
+    const FailureDetail detail = LastFailureDetail();
+    EXPECT_EQ(detail.reason, FailureReason::FolderNotPrivate);
+    EXPECT_EQ(detail.path, folder);
+    EXPECT_EQ(testsupport::fileBytes(folder + "/SOFTWARE"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), row.hiveThere ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hive, DefaultFolder,
+    testing::Values(
+        FolderRow{"AnotherUsers", true, false, [](const std::string& f) { chown(f.c_str(), platformtest::Nobody, platformtest::Nobody); }},
+        FolderRow{"AnotherUsersWithTheHiveInIt", true, true, [](const std::string& f) { chown(f.c_str(), platformtest::Nobody, 0); }},
+        FolderRow{"GroupMayWrite", false, false, [](const std::string& f) { chmod(f.c_str(), 0770); }},
+        FolderRow{"OthersMayWriteDespiteTheStickyBit", false, true, [](const std::string& f) { chmod(f.c_str(), 01777); }},
+        FolderRow{"SymbolicLinkToAFolderOfTheUsers", false, true,
+                  [](const std::string& f) {
+                      std::filesystem::rename(f, f + ".real");
+                      std::filesystem::create_directory_symlink(f + ".real", f);
+                  }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- messages -------------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hive_check.h"
 #include "hive_fixture.h"
 #include "startup/command_line.h"
 
@@ -379,6 +381,54 @@ TEST_F(ProgramTest, UnreadableHiveIsRefused) {
     EXPECT_EQ(o.err, "vantorio: '" + hive + "': cannot be read: Permission denied\n");
 }
 
+// With nothing named, a default hive that cannot be made stops the start in the same way: one
+// line naming the folder or file and the reason, status 2, no window, and nothing made.
+struct DefaultRow {
+    const char* name;
+    bool unprivileged;  // started as user 65534, who owns the data folder
+    std::function<void(const std::string& folder)> spoil; // the default hive's folder, 0700 until then
+    std::string error;  // after "vantorio: "; FOLDER and HIVE stand for the default hive's
+};
+void PrintTo(const DefaultRow& row, std::ostream* os) { *os << row.name; }
+
+class UnusableDefaultHive : public ProgramTest, public ::testing::WithParamInterface<DefaultRow> {};
+
+TEST_P(UnusableDefaultHive, StopsTheStart) {
+    const DefaultRow& row = GetParam();
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to give the folder to another user";
+    const std::string folder = data + "/vantorio";
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    if (row.unprivileged) {
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        chown(data.c_str(), 65534, 65534);
+        chown(folder.c_str(), 65534, 65534);
+    }
+    row.spoil(folder);
+    Launch l = windowLaunch({"-platform", "offscreen"});
+    l.unprivileged = row.unprivileged;
+    const Outcome o = run(l);
+    if (o.status == CannotExec) GTEST_SKIP() << "the program cannot be run by user 65534 where it was built";
+    std::string error = "vantorio: " + row.error + "\n";
+    for (const auto& [token, path] : {std::pair{"FOLDER", folder}, std::pair{"HIVE", defaultHive}})
+        if (const auto at = error.find(token); at != std::string::npos) error.replace(at, std::string_view(token).size(), path);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, error);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, UnusableDefaultHive,
+    ::testing::Values(
+        DefaultRow{"AnotherUsersFolder", false, [](const std::string& f) { chown(f.c_str(), 65534, 65534); },
+                   "'FOLDER' (the default hive's folder): belongs to another user (uid 65534), not to you"},
+        DefaultRow{"FolderOthersMayWrite", false, [](const std::string& f) { chmod(f.c_str(), 0777); },
+                   "'FOLDER' (the default hive's folder): may be written by other users (mode 0777), not by you alone"},
+        DefaultRow{"FolderNotWritable", true, [](const std::string& f) { chmod(f.c_str(), 0500); },
+                   "'HIVE' (the default hive): cannot be created: Permission denied"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The window opens on a usable hive, however it is named, with the toolkit's own options.
 struct WindowRow {
     const char* name;
@@ -432,6 +482,7 @@ TEST_F(ProgramTest, WindowOpensOnTheDefaultHiveWhenNothingIsNamed) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(testsupport::readValue(defaultHive, "DefaultUserName"),
               testsupport::textValue("DefaultUserName", u"Administrator"));
+    EXPECT_TRUE(testsupport::checkHiveFile(defaultHive).sound());
 }
 
 } // namespace

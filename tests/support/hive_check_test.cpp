@@ -29,6 +29,7 @@ namespace {
 using platform::le32;
 
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 using testsupport::HiveRule;
 using testsupport::textValue;
 
@@ -303,6 +304,22 @@ TEST(HiveCheck, TheDefaultHivePasses) {
     const auto check = testsupport::checkHiveFile(file);
     EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
     EXPECT_EQ(check.values, 6u);
+}
+
+// Made whole in memory: a path of keys, one value's data over a page (the bin grows to hold
+// it), data inline and none. libhivex reads back every byte.
+TEST(HiveCheck, AHiveMadeWholePasses) {
+    using platform::hive::NewValue;
+    testsupport::TempDir dir;
+    const std::string file = dir.file("SOFTWARE"), big(9000, '\x5A');
+    const std::string_view path[] = {"Microsoft", "windows nt", "Winlogon"};
+    const NewValue values[] = {{"Big", 3, big}, {"Four", 4, "\x01\x02\x03\x04"sv}, {"None", 0, ""}};
+    testsupport::writeFile(file, platform::hive::hiveWithKey(platform::hive::filetimeNow(), path, values));
+    const auto check = testsupport::checkHiveFile(file);
+    EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
+    EXPECT_EQ(check.keys, 4u);
+    EXPECT_EQ(testsupport::readValues(file, "Microsoft\\windows nt\\Winlogon"),
+              (std::vector<testsupport::HiveValue>{{"Big", 3, big}, {"Four", 4, "\x01\x02\x03\x04"}, {"None", 0, ""}}));
 }
 
 TEST(HiveCheck, TheEmptyHivePasses) {
