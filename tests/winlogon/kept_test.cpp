@@ -248,5 +248,27 @@ TEST(KeptUntilActedOn, NoticeTurnedOnKeepsAnUnreadableCaption) {
     EXPECT_EQ(hive.value("LegalNoticeText"), sz("LegalNoticeText", u"new"));
 }
 
+// A notice text that shows the notice off keeps its caption with it: turning the notice on and
+// typing a caption stores the caption and leaves the text; an untouched register leaves both.
+TEST(KeptUntilActedOn, NoticeTextShownOffIsKeptWithItsCaption) {
+    const HiveValue tooLong = sz("LegalNoticeText", times(1100, u"t"));
+    const HiveValue shownEmpty = raw("LegalNoticeText", 7, testsupport::utf16le(u"") + testsupport::utf16le(u"x"));
+    for (bool typeCaption : {true, false}) {
+        const HiveValue& text = typeCaption ? tooLong : shownEmpty;
+        SCOPED_TRACE(typeCaption ? "too long, caption typed" : "shown empty, untouched");
+        HiveRun hive({sz("LegalNoticeCaption", u"Corp"), text});
+        Form1Run& run = hive.start();
+        EXPECT_TRUE(run.form1->LogonMessageOption[0].selected());
+        if (typeCaption) {
+            hive.session().click(NoticeOn);
+            hive.clear(LogonCaptionText);
+            hive.session().type(LogonCaptionText, u"New");
+        }
+        hive.registerAndEnd();
+        EXPECT_EQ(hive.value("LegalNoticeCaption"), sz("LegalNoticeCaption", typeCaption ? u"New" : u"Corp"));
+        EXPECT_EQ(hive.value("LegalNoticeText"), text);
+    }
+}
+
 } // namespace
 } // namespace vantorio_test

@@ -1,12 +1,15 @@
-// The rules of register, value by value, on controls in memory: no toolkit and no hive, so a
+// The rules of register, value by value, on controls in memory, and what it says when it
+// cannot store everything: no toolkit and no hive, so a
 // rule can be changed with a table that runs in milliseconds. The end-to-end tests beside this
 // one check the same rules through the real window and the bytes in the hive.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "runtime/memory_controls.h"
+#include "winlogon/Module1.h"
 #include "winlogon/rules.h"
 
 namespace winlogon {
