@@ -68,6 +68,20 @@ private:
     bool selected_ = false;
 };
 
+class Frame final : public Held<runtime::Frame> {};
+
+class Label final : public Held<common::Label> {
+private:
+    void showBorder(bool) override {}
+};
+
+class CommandButton final : public Held<common::CommandButton> {
+public:
+    using Held::Held;
+    // A click: the button's Click runs inside the program's boundary.
+    void userClick() { userClicked(); }
+};
+
 // Two options, indices 0 and 1.
 class OptionArray final : public common::OptionArray {
 public:

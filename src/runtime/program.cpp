@@ -76,6 +76,11 @@ void ProgramCore::message(std::u16string_view text) {
         showMessage(text);
 }
 
+const Screen& screen() {
+    const ProgramCore* program = ProgramCore::current();
+    return program ? program->screen() : toolkitScreen();
+}
+
 void End() {
     if (!ProgramCore::current()) std::exit(0);
     throw EndRequest{};

@@ -12,7 +12,11 @@
 namespace runtime {
 
 class Form;
+class Screen;
 struct FormSpec;
+
+// The screen of the toolkit's realisation.
+const Screen& toolkitScreen();
 
 // Thrown by End: unwinds the procedures that are running to the boundary, which ends the
 // program. Not an std::exception, so nothing but the boundary is meant to catch it.
@@ -29,6 +33,8 @@ public:
 
     // The program's one form.
     virtual Form& form() = 0;
+    // The screen its window is placed on: the toolkit's, unless the program has its own.
+    virtual const Screen& screen() const { return toolkitScreen(); }
 
     // Runs `load` on the form inside the boundary, then shows the window unless the program
     // ended while it loaded.

@@ -62,7 +62,7 @@ void Program::quitLoop(int status) { QCoreApplication::exit(status); }
 
 namespace runtime {
 
-const Screen& screen() {
+const Screen& toolkitScreen() {
     static const qt::QtScreen theScreen;
     return theScreen;
 }

@@ -46,7 +46,7 @@ void Program::handle(MSG& msg) {
 
 namespace runtime {
 
-const Screen& screen() {
+const Screen& toolkitScreen() {
     static const win32::Win32Screen theScreen;
     return theScreen;
 }
