@@ -59,6 +59,11 @@ Status RegCloseKey(Key key);
 // they do or return. FileNotFound for an absent value, InvalidHandle as they give it.
 Status QueryValueExactA(Key key, const char* valueName, bool* exact);
 
+// The value's type and its data whole, as stored (text as UTF-16LE, which the A form would
+// convert): for showing a value that the window cannot show as it is. Not one of the five
+// operations either. FileNotFound for an absent value, InvalidHandle as they give it.
+Status QueryValueStored(Key key, const char* valueName, std::uint32_t* type, std::string* data);
+
 // The system's reason for a status code, in Japanese, for a message to the user.
 std::u16string StatusText(Status code);
 // What the user can do about a failure with that code, in Japanese.

@@ -197,6 +197,13 @@ Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
     return status::Success;
 }
 
+Status QueryValueStored(Key key, const char* valueName, std::uint32_t* type, std::string* data) {
+    hive::clearFailure();
+    if (!type || !data) return status::InvalidParameter;
+    std::lock_guard guard(registry().mutex);
+    return queryStored(key, valueName, *type, *data);
+}
+
 Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t dataSize) {
     hive::clearFailure();

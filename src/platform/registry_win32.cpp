@@ -44,33 +44,55 @@ Status RegDeleteValueA(Key key, const char* valueName) {
 
 Status RegCloseKey(Key key) { return ::RegCloseKey(toHkey(key)); }
 
+namespace {
+
+// A value read whole by `query`, growing the buffer while it says there is more.
+template <class Query>
+LONG readWhole(Query query, std::string& data, DWORD& type) {
+    for (DWORD size = 256;;) {
+        data.assign(size, '\0');
+        const LONG code = query(reinterpret_cast<BYTE*>(data.data()), &size, &type);
+        if (code == ERROR_MORE_DATA) continue;
+        if (code == ERROR_SUCCESS) data.resize(size);
+        return code;
+    }
+}
+
+std::wstring wideName(const char* valueName) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, nullptr, 0);
+    std::wstring name(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, name.data(), n);
+    name.resize(name.size() - 1);
+    return name;
+}
+
+// The value as stored: the W function hands text out as it is.
+LONG readStored(Key key, const char* valueName, std::string& data, DWORD& type) {
+    const std::wstring name = wideName(valueName);
+    return readWhole([&](BYTE* bytes, DWORD* size, DWORD* t) {
+        return ::RegQueryValueExW(toHkey(key), name.c_str(), nullptr, t, bytes, size);
+    }, data, type);
+}
+
+} // namespace
+
+Status QueryValueStored(Key key, const char* valueName, std::uint32_t* type, std::string* data) {
+    if (!type || !data) return status::InvalidParameter;
+    DWORD stored = 0;
+    const LONG code = readStored(key, valueName, *data, stored);
+    *type = stored;
+    return code;
+}
+
 Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
     if (!exact) return status::InvalidParameter;
     *exact = false;
     // The value as stored (W) and as the A function hands it out, each read whole.
-    auto read = [&](auto query, std::string& data, DWORD& type) -> LONG {
-        for (DWORD size = 256;;) {
-            data.assign(size, '\0');
-            const LONG code = query(reinterpret_cast<BYTE*>(data.data()), &size, &type);
-            if (code == ERROR_MORE_DATA) continue;
-            if (code == ERROR_SUCCESS) data.resize(size);
-            return code;
-        }
-    };
-    const std::wstring wideName = [&] {
-        const int n = MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, nullptr, 0);
-        std::wstring name(n > 0 ? n : 1, L'\0');
-        if (n > 0) MultiByteToWideChar(CP_ACP, 0, valueName ? valueName : "", -1, name.data(), n);
-        name.resize(name.size() - 1);
-        return name;
-    }();
     std::string wide, narrow;
     DWORD wideType = 0, narrowType = 0;
-    LONG code = read([&](BYTE* data, DWORD* size, DWORD* type) {
-        return ::RegQueryValueExW(toHkey(key), wideName.c_str(), nullptr, type, data, size);
-    }, wide, wideType);
+    LONG code = readStored(key, valueName, wide, wideType);
     if (code != ERROR_SUCCESS) return code;
-    code = read([&](BYTE* data, DWORD* size, DWORD* type) {
+    code = readWhole([&](BYTE* data, DWORD* size, DWORD* type) {
         return ::RegQueryValueExA(toHkey(key), valueName, nullptr, type, data, size);
     }, narrow, narrowType);
     if (code != ERROR_SUCCESS) return code;

@@ -4,40 +4,13 @@
 #include <string_view>
 
 #include "platform/registry.h"
+#include "platform/utf8.h"
 
 namespace platform {
 namespace {
 
 // A file name as text: UTF-8, with U+FFFD for each byte that is not part of a sequence.
-std::u16string pathText(std::string_view path) {
-    std::u16string out;
-    for (std::size_t i = 0; i < path.size();) {
-        const auto lead = static_cast<unsigned char>(path[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool valid = length != 0 && i + length <= path.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(path[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = c << 6 | (next & 0x3F);
-        }
-        static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && c >= least[length] && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
-        if (!valid) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-        i += length;
-    }
-    return out;
-}
+std::u16string pathText(std::string_view path) { return fromUtf8Lenient(path); }
 
 } // namespace
 
