@@ -82,11 +82,18 @@ public:
     using Id = std::size_t;
 
     Id add(std::string payload) {
-        cells_.push_back({std::move(payload), NoCell});
+        cells_.push_back({std::move(payload), NoCell, NoSequence});
         return cells_.size() - 1;
     }
     // The four bytes at `at` of the payload of `from` will hold the offset of `to`.
     void link(Id from, std::size_t at, Id to) { links_.push_back({from, at, to}); }
+    // The cells `ids` go into the bins in this order, each above the one before: the segments
+    // of one value, which some readers join in the order of the file rather than of their list.
+    // Their sizes never grow along the sequence.
+    void ascending(std::vector<Id> ids) {
+        for (Id id : ids) cells_[id].sequence = sequences_.size();
+        sequences_.push_back(std::move(ids));
+    }
 
     // False when the bins would have to reach beyond their limit.
     bool place(FreeSpace& space) {
@@ -94,10 +101,27 @@ public:
         std::iota(order.begin(), order.end(), Id{0});
         std::stable_sort(order.begin(), order.end(),
                          [&](Id a, Id b) { return cells_[a].payload.size() > cells_[b].payload.size(); });
+        // Cells of a sequence that have one size take whatever runs suit them and are put in
+        // order afterwards; a smaller one goes above all of its sequence placed so far, which
+        // are the larger ones.
+        std::vector<std::uint32_t> above(sequences_.size(), 0);
         for (Id id : order) {
-            const auto at = space.allocate(cellSize(cells_[id].payload.size()));
+            const std::size_t sequence = cells_[id].sequence;
+            const bool smaller = sequence != NoSequence && size(id) < size(sequences_[sequence].front());
+            const auto at = space.allocate(size(id), smaller ? above[sequence] : 0);
             if (!at) return false;
             cells_[id].offset = *at;
+            if (sequence != NoSequence) above[sequence] = std::max(above[sequence], *at + 1);
+        }
+        for (const std::vector<Id>& sequence : sequences_) {
+            for (auto same = sequence.begin(); same != sequence.end();) {
+                const auto end = std::find_if(same, sequence.end(), [&](Id id) { return size(id) != size(*same); });
+                std::vector<std::uint32_t> offsets;
+                for (auto id = same; id != end; ++id) offsets.push_back(cells_[*id].offset);
+                std::sort(offsets.begin(), offsets.end());
+                for (std::size_t i = 0; i < offsets.size(); ++i) cells_[same[static_cast<std::ptrdiff_t>(i)]].offset = offsets[i];
+                same = end;
+            }
         }
         for (const Link& l : links_) put32(cells_[l.from].payload, l.at, cells_[l.to].offset);
         return true;
@@ -127,17 +151,22 @@ public:
     }
 
 private:
+    static constexpr std::size_t NoSequence = static_cast<std::size_t>(-1);
     struct Cell {
         std::string payload;
         std::uint32_t offset;
+        std::size_t sequence;
     };
     struct Link {
         Id from;
         std::size_t at;
         Id to;
     };
+    std::uint32_t size(Id id) const { return cellSize(cells_[id].payload.size()); }
+
     std::vector<Cell> cells_;
     std::vector<Link> links_;
+    std::vector<std::vector<Id>> sequences_;
 };
 
 // A new value cell and the cells of its data: one data cell, or (big data from format 1.4 on)
@@ -162,13 +191,16 @@ NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigDa
         put32(vkCell, vk::DataSize, size);
         const std::size_t segments = (value.data.size() + BigDataSegment - 1) / BigDataSegment;
         const NewCells::Id list = cells.add(std::string(list::PlainEntry * segments, '\0'));
+        std::vector<NewCells::Id> segmentCells;
         for (std::size_t i = 0; i < segments; ++i) {
             // A segment's cell has room for four bytes more than its data, rounded: readers that
             // take a segment's length from its cell size (less eight) find all of it there.
             std::string segment(value.data.substr(i * BigDataSegment, BigDataSegment));
             segment.resize(roundUp(segment.size(), 8) + 4, '\0');
-            cells.link(list, list::PlainEntry * i, cells.add(std::move(segment)));
+            segmentCells.push_back(cells.add(std::move(segment)));
+            cells.link(list, list::PlainEntry * i, segmentCells.back());
         }
+        cells.ascending(std::move(segmentCells));
         std::string bigData(db::Size, '\0');
         bigData.replace(db::Signature, 2, "db");
         put16(bigData, db::SegmentCount, static_cast<std::uint16_t>(segments));
