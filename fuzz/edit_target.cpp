@@ -162,6 +162,18 @@ Value pickValue(Input& in, Name name) {
                                     : static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xFF);
     if (isText(v.type) && size > 0 && (seed & 1)) v.given.back() = '\0';
     v.stored = storedOf(v.type, v.given);
+    // Now and then data that begins as a cell of the hive's own does: with each signature, at
+    // the start of every big-data segment too. Text can only begin so with U+6B73, "sk".
+    static constexpr const char* Signatures[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
+    if ((seed >> 1) % 4 != 3 || size < 4) return v;
+    if (isText(v.type)) {
+        v.given.replace(0, 2, "\x8D\xCE");
+        v.stored.replace(0, 4, "\x73\x6B");
+    } else {
+        for (std::size_t at = 0; at + 2 <= size; at += hive::BigDataSegment)
+            v.given.replace(at, 2, Signatures[seed >> 3 & 7], 2);
+        v.stored = v.given;
+    }
     return v;
 }
 
@@ -286,12 +298,13 @@ public:
     // Both handles closed: the last changes committed.
     std::string finish() {
         for (std::size_t i = 0; i < 2; ++i) {
+            const std::string before = changed_[i] && dirty_ ? Workspace::get().bytes() : std::string();
             const Status closed = RegCloseKey(handles_[i]);
             handles_[i] = 0;
             if (closed != status::Success) return said("the last close gave", closed);
             if (changed_[i] && dirty_) {
                 dirty_ = false;
-                if (std::string wrong = verify(); !wrong.empty()) return wrong;
+                if (std::string wrong = verify(before); !wrong.empty()) return wrong;
             }
         }
         return {};
@@ -352,20 +365,24 @@ private:
 
     std::string commit(std::size_t place) {
         const bool commits = changed_[place] && dirty_;
+        const std::string before = commits ? Workspace::get().bytes() : std::string();
         const Status closed = RegCloseKey(handles_[place]);
         if (closed != status::Success) return said("a close gave", closed);
         if (std::string wrong = reopen(place); !wrong.empty()) return wrong;
         if (!commits) return {};
         dirty_ = false;
-        return verify();
+        return verify(before);
     }
 
-    // The file as the last commit left it: sound, and holding the model, to the engine and to
-    // libhivex.
-    std::string verify() const {
+    // The file as the last commit left it, made of `before`: sound (no cell that nothing
+    // refers to), nothing of what it gave up left in free space, and holding the model, to
+    // the engine and to libhivex.
+    std::string verify(const std::string& before) const {
         const std::string file = Workspace::get().hive();
         const auto check = testsupport::checkHiveFile(file);
         if (!check.sound()) return "a commit wrote a file that breaks the check:\n" + testsupport::describe(check.findings);
+        if (const auto left = testsupport::leftovers(before, Workspace::get().bytes()); !left.empty())
+            return "a commit left behind what it gave up:\n" + testsupport::describe(left);
         for (std::size_t place = 0; place < 2; ++place) {
             Key key = 0;
             if (RegOpenKeyExA(LocalMachine, Places[place].subKey, 0, KeyRead, &key) != status::Success)

@@ -130,6 +130,11 @@ TEST(FuzzTargets, PassOnTheHivesTheyStartFrom) {
             const std::string steps = {start, 0, 1, 3, size, 7, 5, 3, 1, 0, 4, 1, 0};
             EXPECT_EQ(run(fuzz::editHive, steps), "") << int(start) << " " << int(size);
         }
+    // Big data whose segments begin with each signature of a cell, committed, then overwritten.
+    for (char signature = 0; signature < 8; ++signature) {
+        const std::string steps = {2, 0, 4, 0, 3, 15, 0, 0, 0, 0, static_cast<char>(6 + 8 * signature), 5, 0, 4, 0, 3, 5, 20, 0, 5};
+        EXPECT_EQ(run(fuzz::editHive, steps), "") << int(signature);
+    }
 }
 
 } // namespace

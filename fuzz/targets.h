@@ -26,8 +26,9 @@ std::string readHive(const std::uint8_t* data, std::size_t size);
 std::string commitHive(const std::uint8_t* data, std::size_t size);
 
 // The input as a sequence of sets, deletes, queries and commits on two keys of a sound hive:
-// values of every size (inline, a cell, big data) and type, names of every length and case.
-// Every commit leaves a file that meets the structural check without a single finding, in
+// values of every size (inline, a cell, big data) and type, data that begins with the signature
+// of a cell, names of every length and case. Every commit leaves a file that meets the
+// structural check without a single finding and keeps nothing it gave up in free space, in
 // which the engine and libhivex read every value as it was set.
 std::string editHive(const std::uint8_t* data, std::size_t size);
 

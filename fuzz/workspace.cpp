@@ -44,8 +44,13 @@ void Workspace::put(std::string_view bytes) const {
 }
 
 std::string Workspace::bytes() const {
-    std::ifstream in(hive_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    // In one read: the targets read the file before and after every commit.
+    std::ifstream in(hive_, std::ios::binary | std::ios::ate);
+    std::string out(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(out.data(), static_cast<std::streamsize>(out.size()));
+    out.resize(static_cast<std::size_t>(in.gcount()));
+    return out;
 }
 
 std::vector<std::string> Workspace::entries() const {

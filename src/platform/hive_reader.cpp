@@ -165,6 +165,30 @@ Status MappedHive::keyCell(std::uint32_t key, std::string_view& payload) const {
     return status::Success;
 }
 
+void MappedHive::treeCells(std::uint32_t key, std::vector<std::uint32_t>& out) const {
+    out.clear();
+    constexpr int Deepest = 512; // levels of keys in a hive
+    for (int level = 0; level <= Deepest; ++level) {
+        std::string_view nk;
+        if (keyCell(key, nk) != status::Success) return;
+        out.push_back(key);
+        out.push_back(le32(nk, nk::Security));
+        if (le32(nk, nk::ClassName) != NoCell) out.push_back(le32(nk, nk::ClassName));
+        if (le32(nk, nk::SubkeyCount) != 0) {
+            const std::uint32_t listCell = le32(nk, nk::SubkeyList);
+            out.push_back(listCell);
+            std::string_view list;
+            if (cell(listCell, list) == status::Success && signature(list, "ri") && list.size() >= list::Entries) {
+                const std::size_t count = std::min<std::size_t>(le16(list, list::Count),
+                                                                (list.size() - list::Entries) / list::PlainEntry);
+                for (std::size_t i = 0; i < count; ++i) out.push_back(le32(list, list::Entries + i * list::PlainEntry));
+            }
+        }
+        if (key == root_) return;
+        key = le32(nk, nk::Parent);
+    }
+}
+
 // The key among the cells a subkey list names (`stride` bytes per entry, the cell offset
 // first) whose name is `name`.
 Status MappedHive::matchIn(std::string_view list, std::size_t stride, std::u16string_view name,

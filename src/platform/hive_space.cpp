@@ -147,13 +147,23 @@ bool FreeSpace::release(std::uint32_t offset, std::uint32_t size) {
     return true;
 }
 
-std::optional<std::uint32_t> FreeSpace::allocate(std::uint32_t size) {
-    if (size < CellAlignment || size % CellAlignment != 0) return std::nullopt;
+// The smallest run at `from` or beyond that holds `size` bytes.
+std::set<std::pair<std::uint32_t, std::uint32_t>>::const_iterator FreeSpace::fitting(std::uint32_t size,
+                                                                                     std::uint32_t from) const {
     auto best = bySize_.lower_bound({size, 0});
-    while (best == bySize_.end() && readNext()) best = bySize_.lower_bound({size, 0});
+    while (best != bySize_.end() && best->second < from) ++best;
+    return best;
+}
+
+std::optional<std::uint32_t> FreeSpace::allocate(std::uint32_t size, std::uint32_t from) {
+    if (size < CellAlignment || size % CellAlignment != 0) return std::nullopt;
+    auto best = fitting(size, from);
+    while (best == bySize_.end() && readNext()) best = fitting(size, from);
     if (best == bySize_.end()) {
+        // The run that the bins grew lies beyond every cell, the one at `from` among them.
         if (!grow(size)) return std::nullopt;
-        best = bySize_.lower_bound({size, 0});
+        best = fitting(size, from);
+        if (best == bySize_.end()) return std::nullopt;
     }
     const std::uint32_t offset = best->second;
     const auto run = runs_.find(offset);

@@ -51,9 +51,10 @@ public:
     // track of.
     bool release(std::uint32_t offset, std::uint32_t size);
 
-    // Room for a cell of `size` bytes (a multiple of 8, at least 8): its offset. Nothing when
-    // no run holds it and the bins cannot grow for it without passing the limit.
-    std::optional<std::uint32_t> allocate(std::uint32_t size);
+    // Room for a cell of `size` bytes (a multiple of 8, at least 8): its offset. With `from`
+    // (an offset inside a cell handed out before), room beyond that cell. Nothing when no run
+    // holds it and the bins cannot grow for it without passing the limit.
+    std::optional<std::uint32_t> allocate(std::uint32_t size, std::uint32_t from = 0);
 
     // Reads every bin not read yet (allocate does so only when nothing read so far fits).
     void readAll();
@@ -92,6 +93,7 @@ private:
     bool inSoundBin(std::uint32_t offset, std::uint32_t size) const;
     bool overlapsKept(std::uint32_t offset, std::uint32_t size) const;
     bool grow(std::uint32_t cellSize);
+    std::set<std::pair<std::uint32_t, std::uint32_t>>::const_iterator fitting(std::uint32_t size, std::uint32_t from) const;
 
     std::string_view bins_;
     Runs runs_;                                                 // by offset

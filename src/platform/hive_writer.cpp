@@ -17,14 +17,6 @@
 namespace platform::hive {
 namespace {
 
-// Whether a cell begins with the signature of a key, a value, a list of either, a security
-// descriptor or a big-data cell. Raw data that happens to start so is left allocated too.
-bool structural(std::string_view payload) {
-    static constexpr std::string_view kinds[] = {"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
-    const std::string_view head = payload.substr(0, 2);
-    return std::find(std::begin(kinds), std::end(kinds), head) != std::end(kinds);
-}
-
 std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 Status writeAt(int fd, std::string_view bytes, std::uint64_t at) {
@@ -90,11 +82,18 @@ public:
     using Id = std::size_t;
 
     Id add(std::string payload) {
-        cells_.push_back({std::move(payload), NoCell});
+        cells_.push_back({std::move(payload), NoCell, NoSequence});
         return cells_.size() - 1;
     }
     // The four bytes at `at` of the payload of `from` will hold the offset of `to`.
     void link(Id from, std::size_t at, Id to) { links_.push_back({from, at, to}); }
+    // The cells `ids` go into the bins in this order, each above the one before: the segments
+    // of one value, which some readers join in the order of the file rather than of their list.
+    // Their sizes never grow along the sequence.
+    void ascending(std::vector<Id> ids) {
+        for (Id id : ids) cells_[id].sequence = sequences_.size();
+        sequences_.push_back(std::move(ids));
+    }
 
     // False when the bins would have to reach beyond their limit.
     bool place(FreeSpace& space) {
@@ -102,10 +101,27 @@ public:
         std::iota(order.begin(), order.end(), Id{0});
         std::stable_sort(order.begin(), order.end(),
                          [&](Id a, Id b) { return cells_[a].payload.size() > cells_[b].payload.size(); });
+        // Cells of a sequence that have one size take whatever runs suit them and are put in
+        // order afterwards; a smaller one goes above all of its sequence placed so far, which
+        // are the larger ones.
+        std::vector<std::uint32_t> above(sequences_.size(), 0);
         for (Id id : order) {
-            const auto at = space.allocate(cellSize(cells_[id].payload.size()));
+            const std::size_t sequence = cells_[id].sequence;
+            const bool smaller = sequence != NoSequence && size(id) < size(sequences_[sequence].front());
+            const auto at = space.allocate(size(id), smaller ? above[sequence] : 0);
             if (!at) return false;
             cells_[id].offset = *at;
+            if (sequence != NoSequence) above[sequence] = std::max(above[sequence], *at + 1);
+        }
+        for (const std::vector<Id>& sequence : sequences_) {
+            for (auto same = sequence.begin(); same != sequence.end();) {
+                const auto end = std::find_if(same, sequence.end(), [&](Id id) { return size(id) != size(*same); });
+                std::vector<std::uint32_t> offsets;
+                for (auto id = same; id != end; ++id) offsets.push_back(cells_[*id].offset);
+                std::sort(offsets.begin(), offsets.end());
+                for (std::size_t i = 0; i < offsets.size(); ++i) cells_[same[static_cast<std::ptrdiff_t>(i)]].offset = offsets[i];
+                same = end;
+            }
         }
         for (const Link& l : links_) put32(cells_[l.from].payload, l.at, cells_[l.to].offset);
         return true;
@@ -135,17 +151,22 @@ public:
     }
 
 private:
+    static constexpr std::size_t NoSequence = static_cast<std::size_t>(-1);
     struct Cell {
         std::string payload;
         std::uint32_t offset;
+        std::size_t sequence;
     };
     struct Link {
         Id from;
         std::size_t at;
         Id to;
     };
+    std::uint32_t size(Id id) const { return cellSize(cells_[id].payload.size()); }
+
     std::vector<Cell> cells_;
     std::vector<Link> links_;
+    std::vector<std::vector<Id>> sequences_;
 };
 
 // A new value cell and the cells of its data: one data cell, or (big data from format 1.4 on)
@@ -170,13 +191,16 @@ NewCells::Id storeValue(NewCells& cells, const ValueSlot& value, bool splitBigDa
         put32(vkCell, vk::DataSize, size);
         const std::size_t segments = (value.data.size() + BigDataSegment - 1) / BigDataSegment;
         const NewCells::Id list = cells.add(std::string(list::PlainEntry * segments, '\0'));
+        std::vector<NewCells::Id> segmentCells;
         for (std::size_t i = 0; i < segments; ++i) {
             // A segment's cell has room for four bytes more than its data, rounded: readers that
             // take a segment's length from its cell size (less eight) find all of it there.
             std::string segment(value.data.substr(i * BigDataSegment, BigDataSegment));
             segment.resize(roundUp(segment.size(), 8) + 4, '\0');
-            cells.link(list, list::PlainEntry * i, cells.add(std::move(segment)));
+            segmentCells.push_back(cells.add(std::move(segment)));
+            cells.link(list, list::PlainEntry * i, segmentCells.back());
         }
+        cells.ascending(std::move(segmentCells));
         std::string bigData(db::Size, '\0');
         bigData.replace(db::Signature, 2, "db");
         put16(bigData, db::SegmentCount, static_cast<std::uint16_t>(segments));
@@ -196,12 +220,21 @@ struct KeyPatch {
     std::optional<NewCells::Id> list;
 };
 
+// What a commit does before anything is placed: the new cells, the key fields that change,
+// the cells given up, the ranges the hive goes on using, and the cells that hold the changed
+// keys in the tree.
+struct Plan {
+    NewCells cells;
+    std::vector<KeyPatch> patches;
+    std::set<std::uint32_t> givenUp;
+    std::vector<FreeSpace::Range> inUse;
+    std::vector<FreeSpace::Range> tree;
+};
+
 // The fields that refer to a changed key's values, its new value cells and list, and what it
-// gives up: value cells and their data, each with the signature it must carry ("" for raw
-// bytes), and its old list.
-Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& change, std::uint64_t filetime,
-               NewCells& cells, std::vector<KeyPatch>& patches, std::map<std::uint32_t, std::string_view>& givenUp,
-               std::vector<FreeSpace::Range>& inUse) {
+// gives up: the value cells and the cells of their data, as the values refer to them, and its
+// old list.
+Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& change, std::uint64_t filetime, Plan& out) {
     const bool splitBigData = hive.base().minor >= 4;
     std::string_view keyCell;
     if (const Status s = hive.keyCell(key, keyCell)) return s;
@@ -217,7 +250,7 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
         std::string entry(list::PlainEntry, '\0');
         if (value.cell == NoCell) {
             if (value.data.size() > MaxValueData) return status::NotEnoughMemory;
-            newEntries.emplace_back(list.size(), storeValue(cells, value, splitBigData));
+            newEntries.emplace_back(list.size(), storeValue(out.cells, value, splitBigData));
             const auto nameBytes = value.name.bytes.size() * (value.name.compressed ? 2 : 1);
             maxName = std::max(maxName, static_cast<std::uint32_t>(nameBytes));
             maxData = std::max(maxData, static_cast<std::uint32_t>(value.data.size()));
@@ -228,54 +261,44 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
         list += entry;
     }
     if (!list.empty()) {
-        patch.list = cells.add(std::move(list));
-        for (const auto& [at, vkId] : newEntries) cells.link(*patch.list, at, vkId);
+        patch.list = out.cells.add(std::move(list));
+        for (const auto& [at, vkId] : newEntries) out.cells.link(*patch.list, at, vkId);
     }
     put64(patch.fields, field(nk::Written), filetime);
     put32(patch.fields, field(nk::ValueCount), static_cast<std::uint32_t>(change.values.size()));
     put32(patch.fields, field(nk::ValueList), NoCell);
     put32(patch.fields, field(nk::MaxValueName), maxName);
     put32(patch.fields, field(nk::MaxValueData), maxData);
-    patches.push_back(std::move(patch));
+    out.patches.push_back(std::move(patch));
 
     // The cells the hive goes on using, as far as their size fields say; a damaged offset
     // that leads nowhere sound still keeps the byte it names.
-    auto use = [&](std::uint32_t cell) {
+    auto range = [&](std::uint32_t cell) {
         std::string_view payload;
         const bool whole = hive.cell(cell, payload) == status::Success;
-        inUse.push_back({cell, whole ? static_cast<std::uint32_t>(cell::Payload + payload.size()) : 1u});
+        return FreeSpace::Range{cell, whole ? static_cast<std::uint32_t>(cell::Payload + payload.size()) : 1u};
     };
-    use(key);
-    std::vector<std::uint32_t> dataCells;
+    out.inUse.push_back(range(key));
+    std::vector<std::uint32_t> cells;
     for (std::uint32_t cell : kept) {
-        use(cell);
-        if (hive.dataCells(cell, dataCells) == status::Success)
-            for (std::uint32_t data : dataCells) use(data);
+        out.inUse.push_back(range(cell));
+        if (hive.dataCells(cell, cells) == status::Success)
+            for (std::uint32_t data : cells) out.inUse.push_back(range(data));
     }
-    if (change.storedList != NoCell) givenUp.emplace(change.storedList, "");
+    hive.treeCells(key, cells);
+    for (std::uint32_t cell : cells) out.tree.push_back(range(cell));
+    if (change.storedList != NoCell) out.givenUp.insert(change.storedList);
     for (std::uint32_t old : change.stored) {
         if (kept.count(old)) continue;
-        givenUp.emplace(old, "vk");
-        if (hive.dataCells(old, dataCells) != status::Success) continue;
-        for (std::size_t i = 0; i < dataCells.size(); ++i)
-            givenUp.emplace(dataCells[i], i == 0 && dataCells.size() > 1 ? "db" : "");
+        out.givenUp.insert(old);
+        if (hive.dataCells(old, cells) == status::Success) out.givenUp.insert(cells.begin(), cells.end());
     }
     return status::Success;
 }
 
-// What a commit does before anything is placed: the new cells, the key fields that change,
-// the cells given up and the ranges the hive goes on using.
-struct Plan {
-    NewCells cells;
-    std::vector<KeyPatch> patches;
-    std::map<std::uint32_t, std::string_view> givenUp;
-    std::vector<FreeSpace::Range> inUse;
-};
-
 Status plan(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, Plan& out) {
     for (const auto& [key, change] : changes)
-        if (const Status s = planKey(hive, key, change, filetime, out.cells, out.patches, out.givenUp, out.inUse))
-            return s;
+        if (const Status s = planKey(hive, key, change, filetime, out)) return s;
 
     // A kept value whose damaged offset leads across the fields of its own key would change
     // with them: such a key is too damaged to write.
@@ -289,16 +312,18 @@ Status plan(const MappedHive& hive, const HiveChanges& changes, std::uint64_t fi
 }
 
 // Gives the cells that are surely given up back to the free space, and says which they were.
-// A damaged offset may lead to a cell that something else uses, or into the middle of one,
-// or a cell in use may lie across it: such a cell stays allocated. Space left unused harms no
-// reader; a cell freed under a key or value loses it.
+// A cell is given up by the references that lead to it, whatever it holds; but a damaged
+// offset may lead to a cell that a kept value or the tree of a changed key uses, or into the
+// middle of one, or a cell in use may lie across it: such a cell stays allocated, as does one
+// that no walk of its bin finds. Space left unused harms no reader; a cell freed under a key
+// or value loses it.
 std::vector<FreeSpace::Range> release(const MappedHive& hive, const Plan& plan, FreeSpace& space) {
     for (const FreeSpace::Range& used : plan.inUse) space.keep(used);
+    for (const FreeSpace::Range& used : plan.tree) space.keep(used);
     std::vector<FreeSpace::Range> released;
-    for (const auto& [cell, signature] : plan.givenUp) {
+    for (std::uint32_t cell : plan.givenUp) {
         std::string_view payload;
         if (!hive.cellStartingAt(cell, payload)) continue;
-        if (signature.empty() ? structural(payload) : payload.substr(0, 2) != signature) continue;
         const auto size = static_cast<std::uint32_t>(cell::Payload + payload.size());
         if (space.release(cell, size)) released.push_back({cell, size});
     }

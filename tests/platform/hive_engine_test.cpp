@@ -137,6 +137,17 @@ std::string pattern(std::size_t n, unsigned seed) {
     return s;
 }
 
+// Data that begins as a cell of the hive's own does, with `signature`, in `size` bytes; every
+// 16344 bytes (the start of each big-data segment) again, followed by words found nowhere else.
+HiveValue beginning(const char* signature, std::size_t size = 24) {
+    std::string data(size, '.');
+    for (std::size_t at = 0; at < size; at += 16344) {
+        const std::string head = signature + (" old data at " + std::to_string(at));
+        data.replace(at, head.size(), head);
+    }
+    return {std::string("Begins") + signature, RegBinary, data};
+}
+
 // --- values of every size, on hives of both formats -------------------------------------------
 
 class ValueSizes : public EngineTest, public testing::WithParamInterface<std::uint32_t> {};
@@ -152,6 +163,8 @@ TEST_P(ValueSizes, ReadBackIdenticallyThroughLibhivex) {
         {"OneSegment", RegBinary, pattern(16344, 1)},
         {"OneSegmentAndAByte", RegBinary, pattern(16345, 2)},
         {"ManySegments", 0x1234, pattern(100000, 3)},
+        beginning("nk"), beginning("vk"), beginning("sk"), beginning("lf"), beginning("lh"), beginning("li"),
+        beginning("ri"), beginning("db", 40000),
     };
     Key key = open();
     for (const HiveValue& v : written)
@@ -183,6 +196,18 @@ TEST_P(ValueSizes, ReadBackIdenticallyThroughLibhivex) {
         EXPECT_EQ(r.data, v.bytes) << v.name;
     }
     EXPECT_EQ(RegCloseKey(key), status::Success);
+
+    // Whatever its data begins with, a value changed gives its old data up: none of it is left.
+    key = open();
+    for (const HiveValue& v : written)
+        if (v.name.starts_with("Begins")) {
+            EXPECT_EQ(RegSetValueExA(key, v.name.c_str(), 0, RegBinary, bytes("new"), 3), status::Success);
+        }
+    EXPECT_EQ(RegCloseKey(key), status::Success);
+    const std::string after = testsupport::fileBytes(file);
+    for (const HiveValue& v : written)
+        for (std::size_t at = 0; v.name.starts_with("Begins") && at < v.bytes.size(); at += 16344)
+            EXPECT_EQ(after.find(v.bytes.substr(at, 24)), std::string::npos) << v.name << " at " << at;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, ValueSizes, testing::Values(3u, 5u),
@@ -607,6 +632,7 @@ const std::vector<StrayPointer> StrayPointers = {
     {"ItsOwnKey", [](std::string&, const Spots& s) { return s.winlogon; }},
     {"TheParentKey", [](std::string&, const Spots& s) { return s.currentVersion; }},
     {"TheParentsSubkeyList", [](std::string& h, const Spots& s) { return listOf(h, s.currentVersion); }},
+    {"ItsSecurityCell", [](std::string& h, const Spots& s) { return Bins + le32(h, s.winlogon + 4 + 0x2C); }},
     {"AnotherValue", [](std::string&, const Spots& s) { return s.autoLogon; }},
     {"AnotherValuesData", [](std::string& h, const Spots& s) { return dataOf(h, s.big); }},
     {"AnotherValuesSegment", [](std::string& h, const Spots& s) {

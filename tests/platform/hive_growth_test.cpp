@@ -163,12 +163,12 @@ TEST(FreeSpace, ACellTakesTheSmallestRunThatHoldsIt) {
     space.readAll();
     ASSERT_EQ(space.runs(), (Ranges{{64, 64}, {160, 32}, {224, 64}, {320, 128}}));
     struct Take {
-        std::uint32_t size, at;
+        std::uint32_t size, at, from = 0; // beyond `from`: the next segment of big data
     };
-    for (const Take t : {Take{32, 160}, Take{48, 64}, Take{64, 224}, Take{72, 320}, Take{16, 112}})
-        EXPECT_EQ(space.allocate(t.size), t.at) << t.size;
+    for (const Take t : {Take{32, 160}, Take{48, 64}, Take{64, 224}, Take{72, 320}, Take{16, 392, 321}, Take{16, 112}})
+        EXPECT_EQ(space.allocate(t.size, t.from), t.at) << t.size;
     // What was left of the runs cut stays free, as new free cells.
-    EXPECT_EQ(space.runs(), (Ranges{{392, 56}}));
+    EXPECT_EQ(space.runs(), (Ranges{{408, 40}}));
     EXPECT_EQ(space.changedRuns(), space.runs());
     EXPECT_EQ(space.allocate(60), std::nullopt) << "a size of no multiple of 8";
     EXPECT_TRUE(space.addedBins().empty());
@@ -391,6 +391,20 @@ void expectReadWhole(const std::string& file, std::size_t stride = 1) {
     }
 }
 
+// Whether the segments of the big data of the Winlogon value `name` lie in the file in the
+// order of their list, as some readers join them.
+bool segmentsAscend(const std::string& file, const char* name) {
+    Hive h(hivex_open(file.c_str(), 0), &hivex_close);
+    hive_node_h key = hivex_root(h.get());
+    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"}) key = hivex_node_get_child(h.get(), key, part);
+    const std::string bytes = testsupport::fileBytes(file);
+    const std::size_t db = Bins + le32(bytes, hivex_node_get_value(h.get(), key, name) + 4 + 8) + 4;
+    const std::size_t list = Bins + le32(bytes, db + 4) + 4;
+    for (std::size_t i = 1; i < platform::le16(bytes, db + 2); ++i)
+        if (le32(bytes, list + 4 * i) <= le32(bytes, list + 4 * (i - 1))) return false;
+    return bytes.substr(db, 2) == "db";
+}
+
 class Growth : public testing::TestWithParam<std::uint32_t> {
 protected:
     testsupport::TempDir dir;
@@ -465,9 +479,9 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
     ASSERT_NO_FATAL_FAILURE(makeHive());
     const std::uint64_t before = size();
     constexpr std::size_t Megabyte = 1 << 20;
+    std::string data(Megabyte, '\0');
     for (unsigned round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::string data(Megabyte, '\0');
         for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + round) & 0xFF);
         Key key = 0;
         ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);
@@ -480,8 +494,14 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
         const auto large = testsupport::readValue(file, "Large");
         ASSERT_TRUE(large);
         EXPECT_TRUE(large->bytes == data);
+        if (GetParam() >= 4) {
+            EXPECT_TRUE(segmentsAscend(file, "Large")) << "the segments of big data lie out of their order";
+        }
     }
     ASSERT_NO_FATAL_FAILURE(expectReadWhole(file));
+    // So a reader that joins them in the order of the file reads the value right.
+    if (!testsupport::haveReglookup()) GTEST_SKIP() << "reglookup is not installed";
+    EXPECT_TRUE(testsupport::reglookupData(file, testsupport::WinlogonInHive, "Large") == data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Growth, testing::Values(3u, 5u),

@@ -583,6 +583,7 @@ const char* ruleName(HiveRule rule) {
     case HiveRule::BigData: return "BigData";
     case HiveRule::SecurityList: return "SecurityList";
     case HiveRule::SecurityCount: return "SecurityCount";
+    case HiveRule::LeftOver: return "LeftOver";
     }
     return "?";
 }
@@ -612,6 +613,53 @@ std::vector<HiveFinding> commitFaults(const HiveCheck& source, const HiveCheck& 
     std::vector<HiveFinding> faults = written.beyond(source);
     if (source.damaged()) std::erase_if(faults, [](const HiveFinding& f) { return f.rule == HiveRule::LeakedCell; });
     return faults;
+}
+
+namespace {
+
+// The cells of the bins of a file that are tiled exactly: offset -> size field.
+std::map<std::uint32_t, std::int32_t> tiles(std::string_view file) {
+    std::map<std::uint32_t, std::int32_t> out;
+    if (file.size() < BaseBlock + BinHeader) return out;
+    const std::string_view bins = file.substr(BaseBlock, std::min<std::size_t>(file.size() - BaseBlock, le32(file, 40)));
+    for (std::uint32_t bin = 0; bins.size() - bin >= BinHeader && bins.substr(bin, 4) == "hbin";) {
+        const std::uint32_t size = le32(bins, bin + 8);
+        if (size < Page || size % Page != 0 || size > bins.size() - bin) break;
+        std::map<std::uint32_t, std::int32_t> cells;
+        std::uint32_t at = bin + BinHeader;
+        for (std::uint32_t length = 0; at < bin + size; at += length) {
+            const auto field = static_cast<std::int32_t>(le32(bins, at));
+            length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
+            if (length < 8 || length % 8 != 0 || length > bin + size - at) break;
+            cells[at] = field;
+        }
+        if (at == bin + size) out.merge(cells);
+        bin += size;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<HiveFinding> leftovers(std::string_view source, std::string_view written) {
+    const auto before = tiles(source);
+    std::vector<HiveFinding> out;
+    for (const auto& [at, field] : tiles(written)) {
+        if (field < 0) continue;
+        const std::uint32_t from = at + 4, to = at + static_cast<std::uint32_t>(field); // past its size field
+        auto held = before.upper_bound(from);
+        if (held != before.begin()) --held;
+        for (; held != before.end() && held->first < to; ++held) {
+            if (held->second > 0) continue;
+            const std::uint32_t start = std::max(from, held->first);
+            const std::uint32_t end = std::min<std::uint64_t>(to, std::uint64_t{held->first} + (0u - static_cast<std::uint32_t>(held->second)));
+            if (start < end && written.substr(BaseBlock + start, end - start).find_first_not_of('\0') != std::string_view::npos) {
+                out.push_back({HiveRule::LeftOver, at, "a free cell keeps bytes of the cell " + hex(held->first) + " in use before"});
+                break;
+            }
+        }
+    }
+    return out;
 }
 
 std::vector<HiveFinding> HiveCheck::unlikeWindows() const {

@@ -53,6 +53,8 @@ enum class HiveRule {
     BigData,         // from format 1.4, data over 16344 bytes in big-data segments, as many as it needs
     SecurityList,    // the security cells form one list, each linked both ways
     SecurityCount,   // a security cell's reference count is the number of keys that use it
+    // A commit against the file it replaced (leftovers()).
+    LeftOver,        // bytes of a cell in use before lie in free space, not wiped
 };
 
 // The rule's name, as findings print it.
@@ -94,6 +96,11 @@ struct HiveCheck {
 // what it cannot be sure nothing uses any more (space lost, nothing else): new leaked cells are
 // its own fault only when the source was not damaged.
 std::vector<HiveFinding> commitFaults(const HiveCheck& source, const HiveCheck& written);
+
+// The free cells of `written`, a file that a commit made of `source`, that keep bytes (other
+// than zeros) which a cell of `source` held in use: what the commit gave up and left behind
+// where nothing refers to it. The bins of either file that are not tiled exactly are passed by.
+std::vector<HiveFinding> leftovers(std::string_view source, std::string_view written);
 
 // The findings in words, one a line, at most `limit` of them.
 std::string describe(const std::vector<HiveFinding>& findings, std::size_t limit = 20);

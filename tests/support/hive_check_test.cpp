@@ -295,6 +295,19 @@ TEST_F(Sound, ACommitIsJudgedByWhatItsSourceAlreadyHad) {
     EXPECT_EQ(faults[0].rule, HiveRule::FreeReference);
 }
 
+TEST_F(Sound, WhatACommitGaveUpIsNotLeftInFreeSpace) {
+    std::string freed = hive; // DefaultUserName's data freed as it was, then wiped
+    const std::uint32_t size = 0u - le32(hive, spots.userData);
+    set32(freed, spots.userData, size);
+    const auto left = testsupport::leftovers(hive, freed);
+    ASSERT_EQ(left.size(), 1u) << testsupport::describe(left);
+    EXPECT_EQ(left[0].rule, HiveRule::LeftOver);
+    EXPECT_EQ(left[0].cell, spots.userData - Bins);
+    freed.replace(spots.userData + 4, size - 4, size - 4, '\0');
+    EXPECT_TRUE(testsupport::leftovers(hive, freed).empty());
+    EXPECT_TRUE(testsupport::leftovers(hive, hive).empty());
+}
+
 // --- files that must pass ----------------------------------------------------------------------
 
 TEST(HiveCheck, TheDefaultHivePasses) {

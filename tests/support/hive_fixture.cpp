@@ -1,6 +1,7 @@
 #include "hive_fixture.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -195,6 +196,36 @@ void leaveWriteUnfinished(std::string& bytes) {
     namespace hive = platform::hive;
     platform::put32(bytes, hive::regf::Sequence2, platform::le32(bytes, hive::regf::Sequence1) - 1);
     platform::put32(bytes, hive::regf::Checksum, hive::baseBlockChecksum(bytes));
+}
+
+bool haveReglookup() { return std::system("command -v reglookup >/dev/null 2>&1") == 0; }
+
+std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name) {
+    std::string path;
+    for (const std::string& part : split(keyPath)) path += "/" + part;
+    const std::string command = "reglookup -H -p '" + path + "' '" + file + "' 2>/dev/null";
+    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
+    if (!pipe) return std::nullopt;
+    // A line a value: its path, its type, its data (other than printable ASCII as %XX), a time.
+    const std::string start = path + "/" + std::string(name) + ",";
+    std::string line;
+    for (int c = 0; (c = std::fgetc(pipe.get())) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (line.starts_with(start)) {
+            const std::size_t from = line.find(',', start.size()) + 1, to = line.rfind(',');
+            std::string data;
+            for (std::size_t i = from; i < to; ++i) {
+                data += line[i] != '%' ? line[i] : static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                if (line[i] == '%') i += 2;
+            }
+            return data;
+        }
+        line.clear();
+    }
+    return std::nullopt;
 }
 
 std::string fileBytes(const std::string& path) {

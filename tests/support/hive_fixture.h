@@ -68,6 +68,12 @@ void putValue(const std::string& file, const HiveValue& value, std::string_view 
 std::optional<HiveValue> readValue(const std::string& file, std::string_view name,
                                    std::string_view keyPath = WinlogonInHive);
 
+// The data of a value as reglookup reads it (its escapes undone), a reader that misreads big
+// data whose segments lie out of their order in the file; nothing when it lists no such value.
+std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name);
+// Whether reglookup is installed.
+bool haveReglookup();
+
 // Makes the hive at `file` reach the format's 2 GiB limit: after its bins, one bin up to the
 // limit holding one cell in use whose inside is a hole of the file, then `more` (whole bins
 // beyond the limit, for a hive that is already damaged). The file stays sparse: nothing near
