@@ -327,6 +327,27 @@ HiveCheck checkHive(const std::string& path) {
     return check;
 }
 
+std::optional<std::string> installationHive(const std::string& root) {
+    static constexpr std::string_view Path[] = {"Windows", "System32", "config", "SOFTWARE"};
+    auto sameLetters = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    std::string at = root;
+    for (std::string_view wanted : Path) {
+        DIR* dir = opendir(at.c_str());
+        if (!dir) return std::nullopt;
+        std::optional<std::string> found;
+        while (const dirent* entry = readdir(dir))
+            if (sameLetters(entry->d_name, wanted) && (!found || entry->d_name == wanted)) found = entry->d_name;
+        closedir(dir);
+        if (!found) return std::nullopt;
+        at += (at.ends_with('/') ? "" : "/") + *found;
+    }
+    return at;
+}
+
 std::string describe(const HiveCheck& check) {
     switch (check.problem) {
     case HiveProblem::None: return {};
@@ -336,7 +357,7 @@ std::string describe(const HiveCheck& check) {
         return "does not exist";
     case HiveProblem::NotRegularFile:
         switch (check.type) {
-        case S_IFDIR: return "is a folder, not a hive file";
+        case S_IFDIR: return "is a folder, not a hive file nor a Windows installation with Windows/System32/config/SOFTWARE";
         case S_IFCHR: case S_IFBLK: return "is a device, not a hive file";
         case S_IFIFO: return "is a pipe, not a hive file";
         case S_IFSOCK: return "is a socket, not a hive file";

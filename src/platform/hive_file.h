@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -81,6 +82,11 @@ struct HiveCheck {
 HiveCheck checkHive(const std::string& path);
 // The problem in a few words (English), for a message that names the path before it.
 std::string describe(const HiveCheck& check);
+
+// The SOFTWARE hive of the Windows installation whose root is the folder `root`:
+// Windows/System32/config/SOFTWARE below it, each name matched without regard to case (as a
+// volume that ntfs-3g mounts keeps them); nothing when there is none.
+std::optional<std::string> installationHive(const std::string& root);
 
 // The hive file of a run, found once: the folder that holds it, open for the whole run, and the
 // file's name in that folder. Every open, lock and replacement works inside that folder and

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "platform/hive_file.h"
 #include "startup/command_line.h"
@@ -39,8 +40,41 @@ bool windowCanOpen(const std::vector<std::string>& toolkitArguments) {
 
 } // namespace
 
-Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err) {
+HiveChoice ChooseNamedHive(const std::optional<std::string>& argument, std::FILE* err) {
     namespace hive = platform::hive;
+    // The argument wins over the variable; with neither, the default hive is used.
+    std::string named = argument ? *argument : hive::variableHivePath();
+    if (named.empty() && !argument) return {};
+    // The root of a Windows installation names its SOFTWARE hive.
+    struct stat st {};
+    if (stat(named.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (const std::optional<std::string> below = hive::installationHive(named)) named = *below;
+    if (const hive::HiveCheck check = hive::checkHive(named)) {
+        const std::string source = argument ? "" : std::string(" (named by ") + hive::HiveVariable + ")";
+        std::fprintf(err, "vantorio: '%s'%s: %s\n", named.c_str(), source.c_str(), hive::describe(check).c_str());
+        return {true, ExitUsage};
+    }
+    hive::selectHive(named);
+    return {true, std::nullopt};
+}
+
+std::optional<int> MakeDefaultHive(std::FILE* err) {
+    namespace hive = platform::hive;
+    const std::string path = hive::defaultHivePath();
+    if (path.empty()) {
+        std::fprintf(err, "vantorio: no place for the default hive: neither HOME nor XDG_DATA_HOME is set\n");
+        return ExitUsage;
+    }
+    hive::DefaultHiveFailure failure;
+    if (hive::ensureDefaultHive(path, &failure) != 0) {
+        std::fprintf(err, "vantorio: '%s' (the default hive%s): %s\n", failure.path.c_str(),
+                     failure.folder ? "'s folder" : "", failure.reason.c_str());
+        return ExitUsage;
+    }
+    return std::nullopt;
+}
+
+Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err) {
     Start start;
     CommandLine line = ParseCommandLine(arguments);
     switch (line.action) {
@@ -63,17 +97,10 @@ Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::
     case CommandLine::Action::Run: break;
     }
 
-    // The argument wins over the variable; with neither, the default hive is used as it is.
-    const bool fromArgument = line.hive.has_value();
-    const std::string named = fromArgument ? *line.hive : hive::variableHivePath();
-    if (fromArgument || !named.empty()) {
-        if (const hive::HiveCheck check = hive::checkHive(named)) {
-            const std::string source = fromArgument ? "" : std::string(" (named by ") + hive::HiveVariable + ")";
-            std::fprintf(err, "vantorio: '%s'%s: %s\n", named.c_str(), source.c_str(), hive::describe(check).c_str());
-            start.exitStatus = ExitUsage;
-            return start;
-        }
-        hive::selectHive(named);
+    const HiveChoice choice = ChooseNamedHive(line.hive, err);
+    if (choice.exitStatus) {
+        start.exitStatus = choice.exitStatus;
+        return start;
     }
     // Without a display the toolkit would abort; say what is missing instead.
     if (!windowCanOpen(line.toolkitArguments)) {
@@ -81,23 +108,9 @@ Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::
         start.exitStatus = ExitUsage;
         return start;
     }
-    // With nothing named, the default hive is made now, for the window that is about to open:
-    // one that cannot be made stops the start as a named hive that cannot be used does.
-    if (!fromArgument && named.empty()) {
-        const std::string path = hive::defaultHivePath();
-        hive::DefaultHiveFailure failure;
-        if (path.empty()) {
-            std::fprintf(err, "vantorio: no place for the default hive: neither HOME nor XDG_DATA_HOME is set\n");
-            start.exitStatus = ExitUsage;
-            return start;
-        }
-        if (hive::ensureDefaultHive(path, &failure) != 0) {
-            std::fprintf(err, "vantorio: '%s' (the default hive%s): %s\n", failure.path.c_str(),
-                         failure.folder ? "'s folder" : "", failure.reason.c_str());
-            start.exitStatus = ExitUsage;
-            return start;
-        }
-    }
+    // With nothing named, the default hive is made now, for the window that is about to open.
+    if (!choice.named) start.exitStatus = MakeDefaultHive(err);
+    if (start.exitStatus) return start;
     start.toolkitArguments = std::move(line.toolkitArguments);
     return start;
 }

@@ -20,6 +20,19 @@ struct Start {
     std::vector<std::string> toolkitArguments;
 };
 
+// The hive that the argument or else the variable names, checked and made the hive of the
+// process (the root of a Windows installation names the hive below it): `named` unless neither
+// names one, and an exit status after one line on `err` when it cannot be used.
+struct HiveChoice {
+    bool named = false;
+    std::optional<int> exitStatus;
+};
+HiveChoice ChooseNamedHive(const std::optional<std::string>& argument, std::FILE* err);
+
+// Makes the default hive unless it is there: an exit status after one line on `err` when it
+// cannot be made.
+std::optional<int> MakeDefaultHive(std::FILE* err);
+
 // Help and the version go to `out`; a usage error, an unusable hive or a default hive that
 // cannot be made is reported on `err` (one line, then the synopsis for a usage error).
 Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err);

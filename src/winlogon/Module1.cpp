@@ -334,6 +334,8 @@ void EndRegister() {
 
 const SaveFailure& LastSaveFailure() { return store().failure; }
 
+const Kept& KeptAsLoaded() { return store().kept; }
+
 std::u16string SaveFailureMessage(const SaveFailure& failure) {
     std::u16string what;
     const std::u16string value = u"値「" + failure.value + u"」";

@@ -57,6 +57,8 @@ public:
 
 // The failure of the last register; false when it stored everything.
 const SaveFailure& LastSaveFailure();
+// What loading kept as stored, value by value, and why.
+const Kept& KeptAsLoaded();
 // The message that tells the user what failed and why, in Japanese.
 std::u16string SaveFailureMessage(const SaveFailure& failure);
 

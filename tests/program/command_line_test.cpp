@@ -2,12 +2,7 @@
 // as a user starts it, with its exit status, its standard output and its standard error for
 // every case: help, the version, bad command lines, unusable hives, and the toolkit's own
 // options on a window that opens (offscreen) and leaves as soon as it is shown.
-#include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "hive_check.h"
+#include "child_process.h"
 #include "hive_fixture.h"
 #include "startup/command_line.h"
 
@@ -90,77 +86,17 @@ INSTANTIATE_TEST_SUITE_P(Startup, ParseCommandLine, ::testing::ValuesIn(ParseRow
 
 // ---- the built program ----------------------------------------------------------------
 
-struct Outcome {
-    int status = -1;  // the exit status, or 128 + the signal
-    std::string out, err;
+using platformtest::CannotExec;
+using platformtest::Outcome;
+
+// The program as a user starts it: without a display, in the C.UTF-8 locale.
+struct Launch : platformtest::Launch {
+    Launch(std::vector<std::string> arguments = {}, std::map<std::string, std::string> environment = {},
+           bool unprivileged = false, bool stdoutFull = false)
+        : platformtest::Launch{VANTORIO_PROGRAM, std::move(arguments), std::move(environment), unprivileged, stdoutFull, {}} {}
 };
 
-struct Launch {
-    std::vector<std::string> arguments;
-    std::map<std::string, std::string> environment;  // on top of a bare one, without a display
-    bool unprivileged = false;                        // as user and group 65534 when run as root
-    bool stdoutFull = false;                          // standard output is /dev/full
-    const char* program = VANTORIO_PROGRAM;           // or the copy with the start-up probe
-};
-
-// Exit status of a child that could not start the program as the unprivileged user.
-constexpr int CannotExec = 127;
-
-Outcome run(const Launch& launch) {
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
-    for (const auto& [name, value] : launch.environment) env.push_back(name + "=" + value);
-    std::vector<char*> envp, argv{const_cast<char*>(launch.program)};
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = launch.arguments;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (launch.stdoutFull) {
-            const int full = open("/dev/full", O_WRONLY);
-            dup2(full, 1);
-        } else {
-            dup2(out[1], 1);
-        }
-        dup2(err[1], 2);
-        if (launch.unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(CannotExec);
-        execve(launch.program, argv.data(), envp.data());
-        _exit(CannotExec);
-    }
-    close(out[1]);
-    close(err[1]);
-    Outcome outcome;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&outcome.out, &outcome.err};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, 60000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, std::size_t(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (const pollfd& f : fds)
-        if (f.fd >= 0) close(f.fd);
-    if (open > 0) kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return outcome;
-}
+Outcome run(const Launch& launch) { return platformtest::launch(launch); }
 
 const std::string Synopsis = "Usage: vantorio [OPTION]... [HIVE]\nTry 'vantorio --help' for more information.\n";
 
@@ -360,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
         HiveRow{"MissingFolder", &ProgramTest::folder, "/absent/SOFTWARE", "does not exist"},
         HiveRow{"BelowAFile", &ProgramTest::text, "/SOFTWARE", "does not exist (a part of the path is not a folder)"},
         HiveRow{"DanglingLink", &ProgramTest::dangling, "", "does not exist (a symbolic link to a missing file)"},
-        HiveRow{"Folder", &ProgramTest::folder, "", "is a folder, not a hive file"},
+        HiveRow{"Folder", &ProgramTest::folder, "", "is a folder, not a hive file nor a Windows installation with Windows/System32/config/SOFTWARE"},
         HiveRow{"Pipe", &ProgramTest::fifo, "", "is a pipe, not a hive file"},
         HiveRow{"Device", &ProgramTest::device, "", "is a device, not a hive file"},
         HiveRow{"Text", &ProgramTest::text, "", "is not a registry hive file, or a damaged one"},

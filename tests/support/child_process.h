@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,23 @@ std::vector<long> inChild(const ChildOptions& options, const std::function<std::
 
 // Whether this process may switch users (it runs as root).
 bool isRoot();
+
+// A program started as a user starts it, with its exit status and what it wrote.
+struct Launch {
+    std::string program;
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> environment;  // on top of a bare one: PATH, LC_ALL=C.UTF-8
+    bool unprivileged = false;                        // as user and group 65534 when run as root
+    bool stdoutFull = false;                          // standard output is /dev/full
+    std::string input;                                // standard input
+};
+struct Outcome {
+    int status = -1;  // the exit status, or 128 + the signal
+    std::string out, err;
+};
+// Exit status of a child that could not start the program (as the unprivileged user).
+inline constexpr int CannotExec = 127;
+Outcome launch(const Launch& launch);
 
 // Whether a program of that name is on the PATH.
 bool have(const std::string& program);

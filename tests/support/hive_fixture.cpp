@@ -18,6 +18,12 @@
 #include "platform/hive_format.h"
 
 namespace testsupport {
+
+void PrintTo(const HiveValue& value, std::ostream* os) {
+    *os << value.name << " type " << value.type << " bytes";
+    for (unsigned char c : value.bytes) *os << ' ' << std::hex << int(c) << std::dec;
+}
+
 namespace {
 
 struct HiveCloser {

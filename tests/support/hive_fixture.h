@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,8 @@ struct HiveValue {
     std::string bytes;
     bool operator==(const HiveValue&) const = default;
 };
+// A value as a failed expectation shows it: its name, type and bytes.
+void PrintTo(const HiveValue& value, std::ostream* os);
 
 // The key that holds the Winlogon values, as a path inside the SOFTWARE hive and as a subkey
 // of HKEY_LOCAL_MACHINE.

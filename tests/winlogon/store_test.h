@@ -98,9 +98,4 @@ private:
     std::unique_ptr<Form1Run> run_;
 };
 
-inline void PrintTo(const HiveValue& value, std::ostream* os) {
-    *os << value.name << " type " << value.type << " bytes";
-    for (unsigned char c : value.bytes) *os << ' ' << std::hex << int(c) << std::dec;
-}
-
 } // namespace vantorio_test

@@ -1,0 +1,22 @@
+// What the commands say, in English as the rest of the command line does: why a value is kept
+// as stored, what a register that could not save failed on and what to do about it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "winlogon/Module1.h"
+
+namespace commands {
+
+// The reason a value is kept as stored, as a JSON key ("too-long") and in words.
+std::string_view KeepKey(winlogon::Keep keep);
+std::string_view KeepWords(winlogon::Keep keep);
+
+// A register that could not save, on one line: what failed, why, what to do, what was saved.
+std::string SaveFailureWords(const winlogon::SaveFailure& failure);
+
+// A registry status code in a few words ("access denied").
+std::string StatusWords(platform::Status code);
+
+} // namespace commands
