@@ -1,7 +1,7 @@
 # What an install puts in place and the packages made from it. On Linux: the program, its
 # desktop entry, its icon in the hicolor theme, its manual page and its licence, and a Debian
 # package of them (cpack -G DEB) whose dependencies dpkg-shlibdeps reads from the program. On
-# Windows: a zip of the program, the README and the licence.
+# Windows: a zip of the program, its console twin, the README and the licence.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME vantorio)
@@ -14,7 +14,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_THREADS 1)
 
 if(WIN32)
-  install(TARGETS vantorio RUNTIME DESTINATION .)
+  # The window's program and its console twin for scripts, side by side.
+  install(TARGETS vantorio vantorio_console RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
   set(CPACK_GENERATOR ZIP)

@@ -37,6 +37,7 @@ std::vector<std::string> wideArguments() {
     return out;
 }
 
+#ifdef VANTORIO_CONSOLE
 // The window's program beside this one: the console twin starts it for a command line that
 // names no command, as Windows starts it (elevated, as its manifest asks).
 int startWindowProgram() {
@@ -50,11 +51,12 @@ int startWindowProgram() {
     run.nShow = SW_SHOWNORMAL;
     return ShellExecuteExW(&run) ? 0 : 1;
 }
+#endif
 
 } // namespace
 #endif
 
-int main(int argc, char** argv) {
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     std::unique_ptr<window::Form1> form1;
 #ifdef _WIN32
     const std::vector<std::string> utf8 = wideArguments();

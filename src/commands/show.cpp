@@ -141,7 +141,7 @@ bool showsStoredForm(const Shown& s) { return s.keep != Keep::No && std::string_
 
 std::u16string hiveName() {
 #ifdef _WIN32
-    return u"HKEY_LOCAL_MACHINE";
+    return u"HKEY_LOCAL_MACHINE\\SOFTWARE";
 #else
     return platform::fromUtf8Lenient(platform::hive::chosenHive().path);
 #endif

@@ -106,11 +106,14 @@ std::string UsageText() {
 std::string HelpText(std::string_view hiveNow) {
     std::string text =
         "Usage: vantorio [OPTION]... [HIVE]\n"
+        "  or:  vantorio show [--json] [HIVE]\n"
+        "  or:  vantorio set [SETTING]... [HIVE]\n"
         "Show and change the logon settings of a Windows installation, offline: automatic\n"
         "logon with its user name and password, hiding the last user name, shutdown from the\n"
         "logon screen and the notice shown before logon. They are the values of the key\n"
         "Microsoft\\Windows NT\\CurrentVersion\\Winlogon in HIVE, the SOFTWARE registry hive of\n"
-        "that installation (Windows\\System32\\config\\SOFTWARE on its disk).\n"
+        "that installation (Windows\\System32\\config\\SOFTWARE on its disk). HIVE may also be\n"
+        "the root folder of the installation, a mounted Windows volume.\n"
         "\n"
         "Which hive: HIVE when it is given; else the file that VANTORIO_SOFTWARE_HIVE names;\n"
         "else the program's own default hive, $XDG_DATA_HOME/vantorio/SOFTWARE\n"
@@ -122,6 +125,10 @@ std::string HelpText(std::string_view hiveNow) {
     text += hiveNow.empty() ? std::string_view("no hive: neither HOME nor XDG_DATA_HOME is set") : hiveNow;
     text +=
         "\n"
+        "\n"
+        "Commands, for scripts; they need no display ('vantorio COMMAND --help'):\n"
+        "  show           print the settings as the window would show them\n"
+        "  set            change settings as a user would in the window, then register\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help and exit\n"
@@ -135,7 +142,7 @@ std::string HelpText(std::string_view hiveNow) {
         "\n"
         "Exit status:\n"
         "  0  the window was closed: registered, cancelled or closed\n"
-        "  1  an unexpected error was reported in the window\n"
+        "  1  an unexpected error was reported in the window, or set could not register\n"
         "  2  a bad command line, a named hive that cannot be used, a default hive that\n"
         "     cannot be made, or no display\n"
         "\n"

@@ -216,6 +216,51 @@ TEST(EndToEnd, TextBeyondCodePage932SurvivesAnUntouchedRegister) {
     EXPECT_EQ(stored("DefaultPassword"), std::optional("pw\0"s));
 }
 
+// The commands for scripts from cmd, as a script runs them: `vantorio` finds the console twin
+// beside the window's program, which cmd waits for and whose exit status it keeps.
+TEST(EndToEnd, CommandsFromCmdSetTheErrorLevel) {
+    store(Seed);
+    const std::wstring program = programPath();
+    const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
+    auto cmd = [&](const std::wstring& line, std::string& out) -> DWORD {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE read = nullptr, write = nullptr;
+        CreatePipe(&read, &write, &inherit, 0);
+        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = write;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        PROCESS_INFORMATION process{};
+        std::wstring command = L"cmd.exe /c " + line;
+        const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                            folder.c_str(), &startup, &process);
+        CloseHandle(write);
+        char buffer[4096];
+        DWORD got = 0;
+        while (started && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
+        CloseHandle(read);
+        DWORD status = 255;
+        if (!started) return status;
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &status);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return status;
+    };
+    std::string out;
+    EXPECT_EQ(cmd(L"vantorio set --notice=on --caption=Notice --notice-text=\"Authorised use only\"", out), 0u) << out;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(stored("LegalNoticeCaption"), std::optional("Notice\0"s));
+    EXPECT_EQ(stored("LegalNoticeText"), std::optional("Authorised use only\0"s));
+    EXPECT_EQ(cmd(L"vantorio set --hide-last-user=on", out), 2u);
+    EXPECT_NE(out.find("--auto-logon=off"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(cmd(L"vantorio show --json", out), 0u);
+    EXPECT_NE(out.find("\"autoLogon\": true, \"userName\": \"\xE7\xAE\xA1\xE7\x90\x86\xE8\x80\x85\""), std::string::npos) << out;
+}
+
 TEST(EndToEnd, CancelAndCloseWriteNothing) {
     for (bool viaCancel : {true, false}) {
         SCOPED_TRACE(viaCancel ? "cancel" : "close");
