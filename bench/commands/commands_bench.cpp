@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "big_hive.h"
@@ -28,15 +29,14 @@ struct Sample {
     double peakMb = 0;
 };
 
-// Runs a command to its end, `input` on its standard input, its output thrown away.
-Sample run(const std::vector<std::string>& command, const std::string& input = {}) {
-    int in[2];
-    if (pipe(in) != 0) bench::die("pipe");
+// Runs a command to its end on the standard input `input` (or this one's, when negative), its
+// output to `output` (or thrown away): the time it took and its peak resident memory.
+Sample spawn(const std::vector<std::string>& command, int input, int output) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (input > 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
+    if (output >= 0) posix_spawn_file_actions_adddup2(&actions, output, 1);
+    else posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
     for (const std::string& c : command) argv.push_back(const_cast<char*>(c.c_str()));
@@ -47,14 +47,45 @@ Sample run(const std::vector<std::string>& command, const std::string& input = {
     rusage usage{};
     sample.ms = bench::timeOnce([&] {
         if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) bench::die(argv[0]);
-        close(in[0]);
-        if (!input.empty() && write(in[1], input.data(), input.size()) < 0) bench::die("write");
-        close(in[1]);
         wait4(pid, &status, 0, &usage);
     });
     posix_spawn_file_actions_destroy(&actions);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) bench::die(argv[0]);
     sample.peakMb = usage.ru_maxrss / 1024.0;
+    return sample;
+}
+
+// The command run by a small process of its own (this program again, with --measure), so that
+// its peak memory is its own: a child's peak counts the memory of the process it was forked
+// from, and this one holds a large hive's floors.
+Sample run(const std::vector<std::string>& command, const std::string& input = {}) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) bench::die("pipe");
+    std::vector<std::string> measured{"/proc/self/exe", "--measure"};
+    measured.insert(measured.end(), command.begin(), command.end());
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv;
+    for (const std::string& c : measured) argv.push_back(const_cast<char*>(c.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) bench::die("spawn");
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) bench::die("write");
+    close(in[1]);
+    char report[128] = {};
+    const ssize_t n = read(out[0], report, sizeof report - 1);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Sample sample;
+    if (n <= 0 || std::sscanf(report, "%lf %lf", &sample.ms, &sample.peakMb) != 2) bench::die(command[0].c_str());
     return sample;
 }
 
@@ -67,6 +98,11 @@ Sample median(const std::vector<Sample>& samples) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string_view(argv[1]) == "--measure") {
+        const Sample s = spawn(std::vector<std::string>(argv + 2, argv + argc), -1, -1);
+        std::printf("%f %f\n", s.ms, s.peakMb);
+        return 0;
+    }
     const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 11;
     const bench::Folder folder(argc, argv, 3);
