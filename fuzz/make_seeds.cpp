@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "hive_fixture.h"
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/format.h"
 #include "platform/registry.h"
 #include "targets.h"
 #include "workspace.h"

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/format.h"
 #include "targets.h"
 
 namespace fuzz {

@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "big_hive.h"
-#include "platform/hive_file.h"
+#include "platform/hive/choice.h"
 #include "platform/registry.h"
 
 namespace {

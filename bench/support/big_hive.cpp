@@ -11,7 +11,7 @@
 #include <hivex.h>
 #include <unistd.h>
 
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 
 namespace bench {
 

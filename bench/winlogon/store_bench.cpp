@@ -24,8 +24,8 @@
 #include <unistd.h>
 
 #include "big_hive.h"
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/format.h"
 #include "runtime/memory_controls.h"
 #include "winlogon/Module1.h"
 

@@ -10,7 +10,7 @@
 #include "platform/utf8.h"
 
 #ifndef _WIN32
-#include "platform/hive_file.h"
+#include "platform/hive/choice.h"
 #include "startup/startup.h"
 #endif
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/hive_session.h"
+#include "platform/hive/hive.h"
 #include "platform/registry.h"
 
 namespace platform {

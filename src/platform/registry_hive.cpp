@@ -18,10 +18,8 @@
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/hive_file.h"
-#include "platform/hive_names.h"
-#include "platform/hive_overlay.h"
-#include "platform/hive_session.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/hive.h"
 #include "platform/key_access.h"
 #include "platform/key_handles.h"
 
@@ -69,11 +67,11 @@ std::optional<std::vector<std::u16string_view>> splitPath(std::u16string_view pa
     }
 }
 
-Status resolve(const hive::MappedHive& h, std::uint32_t from, const std::vector<std::u16string_view>& parts,
+Status resolve(const hive::Session& h, std::uint32_t from, const std::vector<std::u16string_view>& parts,
                std::size_t first, std::uint32_t& out) {
     std::uint32_t node = from;
     for (std::size_t i = first; i < parts.size(); ++i)
-        if (const Status s = h.subkey(node, parts[i], node)) return s;
+        if (const Status s = hive::subkey(h, node, parts[i], node)) return s;
     out = node;
     return status::Success;
 }
@@ -120,7 +118,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         std::shared_ptr<const hive::HiveLocation> at;
         if (const Status s = hive::locateHive(chosen.path, at)) return s;
         if (const Status s = hive::openSession(at, session)) return s;
-        from = session->hive.root();
+        from = hive::rootKey(*session);
         first = 1;
     } else if (const OpenKey* parent = r.keys.find(key)) {
         session = parent->session;
@@ -139,7 +137,7 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
     }
 
     std::uint32_t node = NoCell;
-    if (const Status s = resolve(session->hive, from, *parts, first, node)) return s;
+    if (const Status s = resolve(*session, from, *parts, first, node)) return s;
     *result = r.keys.add(OpenKey{std::move(session), node, access, false});
     return status::Success;
 }
@@ -214,7 +212,6 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
 
     const std::string_view given(reinterpret_cast<const char*>(data), data ? dataSize : 0);
     std::string stored = isStringType(type) ? utf16le(cp932::decode(given)) : std::string(given);
-    if (stored.size() > hive::MaxValueData) return status::NotEnoughMemory;
     const std::u16string name = nameText(valueName);
     // The length of a value name is kept in 16 bits of bytes.
     if (name.size() > MaxValueName) return status::InvalidParameter;
@@ -243,7 +240,7 @@ Status RegCloseKey(Key key) {
     if (!k) return status::InvalidHandle;
     // The last handle on the file lets go of its lock and mapping with the session, unless
     // its changes wait for the others of their register.
-    if (!k->changed || k->session->changes.empty()) return status::Success;
+    if (!k->changed || !hive::hasChanges(*k->session)) return status::Success;
     if (!r.gathering) return hive::commit(*k->session);
     if (std::find(r.waiting.begin(), r.waiting.end(), k->session) == r.waiting.end()) r.waiting.push_back(k->session);
     return status::Success;
@@ -262,8 +259,8 @@ Status EndChanges(bool write) {
     r.gathering = false;
     Status result = status::Success;
     for (const std::shared_ptr<hive::Session>& session : r.waiting) {
-        if (write && result == status::Success && !session->changes.empty()) result = hive::commit(*session);
-        session->changes.clear();
+        if (write && result == status::Success && hive::hasChanges(*session)) result = hive::commit(*session);
+        hive::dropChanges(*session);
     }
     r.waiting.clear();
     return result;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "platform/hive_file.h"
+#include "platform/hive/choice.h"
 #include "startup/command_line.h"
 
 namespace startup {

@@ -18,7 +18,7 @@
 
 #include "hive_fixture.h"
 #include "value_query.h"
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 #include "platform/registry.h"
 #include "platform/bytes.h"
 

@@ -21,9 +21,9 @@
 
 #include "hive_fixture.h"
 #include "platform/codepage.h"
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
-#include "platform/hive_space.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/format.h"
+#include "platform/hive/space.h"
 #include "platform/registry.h"
 #include "platform/bytes.h"
 

@@ -21,7 +21,7 @@
 
 #include "child_process.h"
 #include "hive_fixture.h"
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 #include "platform/registry.h"
 
 namespace {

@@ -19,8 +19,9 @@
 #include "hive_check.h"
 #include "hive_fixture.h"
 #include "hive_guard.h"
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/hive.h"
+#include "platform/hive/format.h"
 #include "platform/registry.h"
 #include "platform/bytes.h"
 
@@ -411,8 +412,8 @@ TEST_F(Guard, ChecksEveryCommit) {
 }
 
 TEST_F(Guard, FailsTheTestForAFaultTheCommitAdded) {
-    platform::Key key = 0;
-    ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyRead, &key), 0);
+    platform::hive::CommitObserver& guard = testsupport::commitGuard();
+    guard.replacing(file);
     // Another file takes the hive's place, as a commit's would, with a value nothing refers to.
     std::string h = testsupport::fileBytes(file);
     std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
@@ -421,10 +422,8 @@ TEST_F(Guard, FailsTheTestForAFaultTheCommitAdded) {
         node = hivex_node_get_child(hx.get(), node, part);
     set32(h, node + 4 + 0x24, 0);
     set32(h, node + 4 + 0x28, 0xFFFFFFFF);
-    const std::string other = dir.file("other");
-    testsupport::writeFile(other, h);
-    ASSERT_EQ(std::rename(other.c_str(), file.c_str()), 0);
-    EXPECT_NONFATAL_FAILURE(platform::RegCloseKey(key), "LeakedCell");
+    testsupport::writeFile(file, h);
+    EXPECT_NONFATAL_FAILURE(guard.replaced(file), "LeakedCell");
 }
 
 } // namespace

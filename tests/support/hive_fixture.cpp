@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "platform/hive_file.h"
+#include "platform/hive/choice.h"
 #include "platform/bytes.h"
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 
 namespace testsupport {
 

@@ -1,4 +1,4 @@
-#include "platform/hive_reader.h"
+#include "platform/hive/reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,8 +8,8 @@
 #include <unistd.h>
 #include <utility>
 
-#include "platform/hive_file.h"
-#include "platform/hive_names.h"
+#include "platform/hive/file.h"
+#include "platform/hive/names.h"
 
 namespace platform::hive {
 namespace {

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 
 namespace platform::hive {
 

@@ -1,10 +1,10 @@
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 
 #include <algorithm>
 #include <chrono>
 
 #include "platform/bytes.h"
-#include "platform/hive_names.h"
+#include "platform/hive/names.h"
 
 namespace platform::hive {
 namespace {

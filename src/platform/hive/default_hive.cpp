@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "platform/bytes.h"
-#include "platform/hive_file.h"
-#include "platform/hive_format.h"
-#include "platform/paths.h"
+#include "platform/hive/choice.h"
+#include "platform/hive/failure.h"
+#include "platform/hive/format.h"
+#include "platform/hive/paths.h"
 
 namespace platform::hive {
 namespace {

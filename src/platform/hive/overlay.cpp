@@ -1,8 +1,11 @@
-#include "platform/hive_overlay.h"
+// The values of a session's keys as every handle on it sees them: the file's, overlaid by the
+// changes that wait in memory. A key's changes begin as a copy of its value list the first
+// time one of its values changes, so its values keep their order.
+#include "platform/hive/session.h"
 
 #include <utility>
 
-#include "platform/hive_names.h"
+#include "platform/hive/names.h"
 
 namespace platform::hive {
 namespace {
@@ -66,6 +69,7 @@ Status readValue(const Session& s, std::uint32_t key, std::u16string_view name, 
 }
 
 Status setValue(Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t type, std::string data) {
+    if (data.size() > MaxValueData) return status::NotEnoughMemory;
     KeyChanges* changes = nullptr;
     if (const Status st = changesOf(s, key, changes)) return st;
     ValueSlot value;

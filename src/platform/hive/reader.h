@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 #include "platform/registry.h"
 
 namespace platform::hive {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hive_reader.h"
+#include "platform/hive/reader.h"
 #include "platform/registry.h"
 
 namespace platform::hive {

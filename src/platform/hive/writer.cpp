@@ -1,4 +1,4 @@
-#include "platform/hive_writer.h"
+#include "platform/hive/writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "platform/bytes.h"
-#include "platform/hive_file.h"
-#include "platform/hive_space.h"
+#include "platform/hive/file.h"
+#include "platform/hive/space.h"
 
 namespace platform::hive {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/hive_names.h"
+#include "platform/hive/names.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "platform/hive_file.h"
+#include "platform/hive/file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,8 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/hive_reader.h"
-#include "platform/paths.h"
+#include "platform/hive/failure.h"
+#include "platform/hive/paths.h"
 
 namespace platform::hive {
 namespace {
@@ -154,23 +154,7 @@ Status carryAttributes(int from, int to, const std::string& path) {
     return status::Success;
 }
 
-thread_local FailureDetail lastFailure;
-
-// A path made absolute against the working folder of this moment.
-std::string absoluteOf(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
-    std::string here(4096, '\0');
-    if (!getcwd(here.data(), here.size())) return path;
-    return std::string(here.c_str()) + "/" + path;
-}
-
-// The hive the program selected for itself, ahead of the variable.
-std::string selectedHive;
-
 } // namespace
-
-void noteFailure(FailureReason reason, std::string path) { lastFailure = {reason, std::move(path)}; }
-void clearFailure() { lastFailure = {}; }
 
 Fd& Fd::operator=(Fd&& other) noexcept {
     if (this != &other) {
@@ -194,67 +178,6 @@ Status statusOfErrno(int err) {
     case EWOULDBLOCK: return status::SharingViolation;
     default: return status::RegistryIoFailed;
     }
-}
-
-std::string defaultHivePath() {
-    // XDG_DATA_HOME counts only when absolute.
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
-        return std::string(data) + "/vantorio/SOFTWARE";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
-        home = h;
-    } else if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
-        home = pw->pw_dir;
-    }
-    if (home.empty()) return {};
-    return home + "/.local/share/vantorio/SOFTWARE";
-}
-
-std::string variableHivePath() {
-    const char* named = std::getenv(HiveVariable);
-    return named ? named : "";
-}
-
-void selectHive(std::string path) {
-    selectedHive = path.empty() ? path : absoluteOf(path);
-    // The hive of the run is found now, once: what becomes of its name later changes nothing.
-    std::shared_ptr<const HiveLocation> located;
-    if (!selectedHive.empty()) locateHive(selectedHive, located);
-}
-
-ChosenHive chosenHive() {
-    if (!selectedHive.empty()) return {selectedHive, true};
-    const std::string named = variableHivePath();
-    if (named.empty()) return {defaultHivePath(), false};
-    // The name made absolute once, against the working folder of the moment it was first seen.
-    static std::string lastNamed, lastAbsolute;
-    if (named != lastNamed) {
-        lastNamed = named;
-        lastAbsolute = absoluteOf(named);
-    }
-    return {lastAbsolute, true};
-}
-
-Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>& out) {
-    // The location of the name asked for last; a run asks for one name only.
-    static std::string lastNamed;
-    static std::shared_ptr<const HiveLocation> last;
-    if (last && named == lastNamed) {
-        out = last;
-        return status::Success;
-    }
-    char* real = realpath(named.c_str(), nullptr);
-    if (!real) return statusOfErrno(errno);
-    auto at = std::make_shared<HiveLocation>();
-    at->path = real;
-    std::free(real);
-    at->name = nameOf(at->path);
-    at->folder = Fd(::open(folderOf(at->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!at->folder) return statusOfErrno(errno);
-    lastNamed = named;
-    last = at;
-    out = std::move(at);
-    return status::Success;
 }
 
 Status checkReplaceable(const HiveLocation& at, const struct stat& st) {
@@ -281,92 +204,6 @@ Status checkReplaceable(const HiveLocation& at, const struct stat& st) {
     if (st.st_uid == geteuid() && (inherits || inGroup(st.st_gid))) return status::Success;
     if (newFileTakesOwner(at, st)) return status::Success;
     return refuse(FailureReason::OwnerNotReproducible, at.path);
-}
-
-HiveCheck checkHive(const std::string& path) {
-    HiveCheck check;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        check.error = errno;
-        if (errno == ENOENT || errno == ENOTDIR) {
-            struct stat link {};
-            check.problem = HiveProblem::Missing;
-            check.danglingLink = errno == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-        } else {
-            check.problem = HiveProblem::Unreadable;
-        }
-        return check;
-    }
-    // Never open anything but a regular file: a device or a pipe may act on an open.
-    if (!S_ISREG(st.st_mode)) {
-        check.problem = HiveProblem::NotRegularFile;
-        check.type = st.st_mode & S_IFMT;
-        return check;
-    }
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd || fstat(fd.get(), &st) != 0) {
-        check.problem = HiveProblem::Unreadable;
-        check.error = errno;
-        return check;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        check.problem = HiveProblem::NotRegularFile;
-        check.type = st.st_mode & S_IFMT;
-        return check;
-    }
-    // The engine's own test of a hive, so that what passes here is what an open accepts.
-    MappedHive hive;
-    errno = 0;
-    const Status mapped = hive.map(fd.get(), static_cast<std::uint64_t>(st.st_size));
-    if (mapped == status::BadDatabase) {
-        check.problem = HiveProblem::NotAHive;
-    } else if (mapped != status::Success) {
-        check.problem = HiveProblem::Unreadable;
-        check.error = errno ? errno : EIO;
-    }
-    return check;
-}
-
-std::optional<std::string> installationHive(const std::string& root) {
-    static constexpr std::string_view Path[] = {"Windows", "System32", "config", "SOFTWARE"};
-    auto sameLetters = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    };
-    std::string at = root;
-    for (std::string_view wanted : Path) {
-        DIR* dir = opendir(at.c_str());
-        if (!dir) return std::nullopt;
-        std::optional<std::string> found;
-        while (const dirent* entry = readdir(dir))
-            if (sameLetters(entry->d_name, wanted) && (!found || entry->d_name == wanted)) found = entry->d_name;
-        closedir(dir);
-        if (!found) return std::nullopt;
-        at += (at.ends_with('/') ? "" : "/") + *found;
-    }
-    return at;
-}
-
-std::string describe(const HiveCheck& check) {
-    switch (check.problem) {
-    case HiveProblem::None: return {};
-    case HiveProblem::Missing:
-        if (check.danglingLink) return "does not exist (a symbolic link to a missing file)";
-        if (check.error == ENOTDIR) return "does not exist (a part of the path is not a folder)";
-        return "does not exist";
-    case HiveProblem::NotRegularFile:
-        switch (check.type) {
-        case S_IFDIR: return "is a folder, not a hive file nor a Windows installation with Windows/System32/config/SOFTWARE";
-        case S_IFCHR: case S_IFBLK: return "is a device, not a hive file";
-        case S_IFIFO: return "is a pipe, not a hive file";
-        case S_IFSOCK: return "is a socket, not a hive file";
-        default: return "is not a regular file";
-        }
-    case HiveProblem::Unreadable: return std::string("cannot be read: ") + std::strerror(check.error);
-    case HiveProblem::NotAHive: return "is not a registry hive file, or a damaged one";
-    }
-    return {};
 }
 
 Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked) {
@@ -475,7 +312,3 @@ void removeUnfinishedReplacements(const HiveLocation& at) {
 }
 
 } // namespace platform::hive
-
-namespace platform {
-FailureDetail LastFailureDetail() { return hive::lastFailure; }
-} // namespace platform

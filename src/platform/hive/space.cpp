@@ -1,4 +1,4 @@
-#include "platform/hive_space.h"
+#include "platform/hive/space.h"
 
 #include "platform/bytes.h"
 

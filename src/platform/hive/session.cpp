@@ -1,4 +1,4 @@
-#include "platform/hive_session.h"
+#include "platform/hive/session.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/hive_format.h"
+#include "platform/hive/format.h"
 
 namespace platform::hive {
 namespace {
@@ -29,6 +29,12 @@ void releaseReplaced(Fd lock, MappedHive mapped) {
         }).detach();
     } catch (const std::system_error&) {
     }
+}
+
+// The observer of commits, when a test has one.
+CommitObserver*& commitObserver() {
+    static CommitObserver* observer = nullptr;
+    return observer;
 }
 
 } // namespace
@@ -64,6 +70,18 @@ Status writeAccess(const Session& s) {
     return checkReplaceable(*s.at, s.file);
 }
 
+std::uint32_t rootKey(const Session& s) { return s.hive.root(); }
+
+Status subkey(const Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t& out) {
+    return s.hive.subkey(key, name, out);
+}
+
+bool hasChanges(const Session& s) { return !s.changes.empty(); }
+
+void dropChanges(Session& s) { s.changes.clear(); }
+
+void observeCommits(CommitObserver* observer) { commitObserver() = observer; }
+
 Status commit(Session& s) {
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
     PreparedCommit prepared;
@@ -73,6 +91,7 @@ Status commit(Session& s) {
     }
     // Only the holder of the lock knows that no other replacement is under way.
     if (s.locked) removeUnfinishedReplacements(*s.at);
+    if (CommitObserver* observer = commitObserver()) observer->replacing(s.at->path);
     PendingFile pending;
     if (const Status st = beginReplace(*s.at, pending)) return st;
     if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) {
@@ -82,6 +101,7 @@ Status commit(Session& s) {
     Fd lockedNew;
     const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew);
     if (!lockedNew) return st;
+    if (CommitObserver* observer = commitObserver()) observer->replaced(s.at->path);
     // The new file is in place (even when its folder could not be flushed): hold its lock.
     Fd replaced = std::exchange(s.lock, std::move(lockedNew));
     fstat(s.lock.get(), &s.file);

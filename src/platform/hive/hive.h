@@ -1,0 +1,66 @@
+// The hive engine's face: a hive file open in a session that its key handles share, its keys
+// and values as they are and as they will be, the one commit that writes the changes, and an
+// observer of those commits for tests. The engine's own parts (reader, writer, free space,
+// file) stand behind it. Which file a run opens is its second face (choice.h); why a call
+// failed, beyond its code, its failure notes (failure.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/hive/failure.h"
+#include "platform/hive/file.h"
+#include "platform/hive/format.h"
+#include "platform/hive/names.h"
+#include "platform/registry.h"
+
+namespace platform::hive {
+
+// One open hive file: its lock, its mapping and the changes that wait for a commit.
+struct Session;
+
+// The session of the hive file at `at`, shared with the handles already open on it (also
+// under another name of the same file). The caller serialises every call of this face.
+Status openSession(const std::shared_ptr<const HiveLocation>& at, std::shared_ptr<Session>& out);
+
+// The root key, and the key named `name` (in any case) right below `key`: FileNotFound when
+// there is none.
+std::uint32_t rootKey(const Session& s);
+Status subkey(const Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t& out);
+
+// Whether the hive may be changed and written back: its last write complete, and the file
+// replaceable by this user. The reason of a refusal is noted.
+Status writeAccess(const Session& s);
+
+// The values of a key as every handle sees them: the file's, overlaid by the changes that wait.
+// A key's values keep their order. Stored bytes: text as UTF-16LE.
+Status readValue(const Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t& type, std::string& data);
+// A value that exists keeps its name; only its type and data change. NotEnoughMemory for data
+// larger than one value may hold.
+Status setValue(Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t type, std::string data);
+// FileNotFound, changing nothing, when the value is absent.
+Status deleteValue(Session& s, std::uint32_t key, std::u16string_view name);
+
+// Whether changes wait; dropping them leaves the hive as its file holds it.
+bool hasChanges(const Session& s);
+void dropChanges(Session& s);
+
+// Writes the waiting changes: a changed copy of the file replaces it whole, and the session
+// goes on with the new file. Key cells stay where they were, so open handles stay valid. On
+// a failure the file is as it was.
+Status commit(Session& s);
+
+// Sees every commit that replaces a hive file: the file as it is just before, and the new file
+// just after. For tests, which check what each commit wrote.
+class CommitObserver {
+public:
+    virtual ~CommitObserver() = default;
+    virtual void replacing(const std::string& path) = 0;
+    virtual void replaced(const std::string& path) = 0;
+};
+// The one observer from now on; null for none.
+void observeCommits(CommitObserver* observer);
+
+} // namespace platform::hive
