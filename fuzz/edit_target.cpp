@@ -5,7 +5,7 @@
 
 #include "hive_check.h"
 #include "hive_fixture.h"
-#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
 #include "targets.h"
 #include "workspace.h"
 

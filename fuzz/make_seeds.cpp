@@ -11,7 +11,7 @@
 
 #include "hive_fixture.h"
 #include "platform/hive/choice.h"
-#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
 #include "platform/registry.h"
 #include "targets.h"
 #include "workspace.h"

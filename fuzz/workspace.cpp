@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "platform/hive/choice.h"
-#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
 #include "targets.h"
 
 namespace fuzz {

@@ -11,7 +11,7 @@
 #include <hivex.h>
 #include <unistd.h>
 
-#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
 
 namespace bench {
 

@@ -25,7 +25,7 @@
 
 #include "big_hive.h"
 #include "platform/hive/choice.h"
-#include "platform/hive/format.h"
+#include "platform/hive/hive.h"
 #include "runtime/memory_controls.h"
 #include "winlogon/Module1.h"
 
