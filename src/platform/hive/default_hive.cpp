@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <string_view>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -37,10 +35,6 @@ constexpr DefaultValue WinlogonDefaults[] = {
 };
 constexpr std::string_view WinlogonPath[] = {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"};
 
-// How often a name for the new file is drawn before giving up: each one that is taken already
-// is drawn again.
-constexpr int TemporaryNameTries = 100;
-
 // The whole default hive, stamped now.
 std::string defaultHive() {
     std::vector<std::string> data;
@@ -62,19 +56,6 @@ int makeFolders(const std::string& folder) {
     if (makeFolders(folderOf(folder)) != 0) return -1;
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
     return 0;
-}
-
-// A name for the new file beside `name`: ".NAME.new-" and six random letters or digits.
-std::string temporaryName(const std::string& name) {
-    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char random[6] = {};
-    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-        std::random_device device;
-        for (unsigned char& r : random) r = static_cast<unsigned char>(device());
-    }
-    std::string out = "." + name + ".new-";
-    for (unsigned char r : random) out += Letters[r % (sizeof Letters - 1)];
-    return out;
 }
 
 // Writes all of `bytes`; false with errno set, or 0 when the file took no more.
@@ -141,12 +122,7 @@ Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
 
     const std::string hive = defaultHive();
     std::string temporary;
-    Fd fd;
-    for (int tries = 0; !fd && tries < TemporaryNameTries; ++tries) {
-        temporary = temporaryName(name);
-        fd = Fd(::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd && errno != EEXIST) break;
-    }
+    const Fd fd = makeOwnFile(dir.get(), name, ".new-", temporary);
     if (!fd) return failedWith(failure, errno, folder, path, "cannot be created");
     auto abandon = [&](int err, const char* doing) {
         ::unlinkat(dir.get(), temporary.c_str(), 0);

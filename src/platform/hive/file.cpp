@@ -60,25 +60,11 @@ bool isOwnFileName(std::string_view hive, std::string_view file) {
     return false;
 }
 
-// Makes a new, empty file of the program's own beside the hive (0600, never through a link):
-// its descriptor, and its name in `name`. errno says why when there is none.
-Fd makeOwnFile(const HiveLocation& at, std::string_view kind, std::string& name) {
-    static constexpr std::string_view Letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = "." + at.name + std::string(kind);
-        for (std::size_t i = 0; i < RandomLetters; ++i) name += Letters[random() % Letters.size()];
-        Fd fd(::openat(at.folder.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd || errno != EEXIST) return fd;
-    }
-    return Fd();
-}
-
 // Whether a new file made in the hive's folder ends with the owner and group of `like`: made
 // so by the file system, or given them. Tried on a file of its own, removed at once.
 bool newFileTakesOwner(const HiveLocation& at, const struct stat& like) {
     std::string probe;
-    Fd fd = makeOwnFile(at, ".probe-", probe);
+    Fd fd = makeOwnFile(at.folder.get(), at.name, ".probe-", probe);
     if (!fd) return false;
     struct stat made {};
     const bool taken = fstat(fd.get(), &made) == 0 &&
@@ -155,6 +141,18 @@ Status carryAttributes(int from, int to, const std::string& path) {
 }
 
 } // namespace
+
+Fd makeOwnFile(int folder, const std::string& name, std::string_view kind, std::string& made) {
+    static constexpr std::string_view Letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        made = "." + name + std::string(kind);
+        for (std::size_t i = 0; i < RandomLetters; ++i) made += Letters[random() % Letters.size()];
+        Fd fd(::openat(folder, made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd || errno != EEXIST) return fd;
+    }
+    return Fd();
+}
 
 Fd& Fd::operator=(Fd&& other) noexcept {
     if (this != &other) {
@@ -241,7 +239,7 @@ Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked) {
 }
 
 Status beginReplace(const HiveLocation& at, PendingFile& pending) {
-    pending.fd = makeOwnFile(at, ".new-", pending.name);
+    pending.fd = makeOwnFile(at.folder.get(), at.name, ".new-", pending.name);
     if (!pending.fd) {
         pending.name.clear();
         return statusOfErrno(errno);

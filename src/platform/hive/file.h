@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "platform/registry.h"
@@ -34,6 +35,12 @@ private:
 
 // The status code of a failed file operation's errno.
 Status statusOfErrno(int err);
+
+// Makes a new, empty file of the program's own in the folder `folder`, beside the file `name`:
+// named "." and that name, what the file is for (`kind`: ".new-", ".probe-") and six random
+// letters; 0600, never through a link. Its descriptor, and its name in `made`; errno says why
+// when there is none. A commit removes such files that a killed one left behind.
+Fd makeOwnFile(int folder, const std::string& name, std::string_view kind, std::string& made);
 
 // The hive file of a run, found once: the folder that holds it, open for the whole run, and the
 // file's name in that folder. Every open, lock and replacement works inside that folder and
