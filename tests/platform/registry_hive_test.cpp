@@ -19,6 +19,7 @@
 #include "child_process.h"
 #include "hive_check.h"
 #include "hive_fixture.h"
+#include "value_query.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 
@@ -34,12 +35,8 @@ const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const 
 
 std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
 
-// A query as the settings store makes it, returning the bytes stored.
-struct Read {
-    Status code;
-    std::uint32_t type;
-    std::string data;
-};
+// A query as the settings store makes it, into a buffer of `room` bytes, returning the bytes stored.
+using testsupport::Read;
 Read query(Key key, const char* name, std::uint32_t room = 1024) {
     std::string buffer(room, '\xCC');
     std::uint32_t type = RegSz;
@@ -55,26 +52,12 @@ Key openWinlogon(std::uint32_t access = KeyAllAccess, Status expected = status::
     return key;
 }
 
-class HiveTest : public testing::Test {
-protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::optional<testsupport::ScopedHive> scope;
-
-    void makeHive(const std::vector<HiveValue>& values) {
-        testsupport::makeHive(file, values);
-        scope.emplace(file);
-    }
-    void makeHive(const std::vector<testsupport::HiveKey>& keys) {
-        testsupport::makeHive(file, keys);
-        scope.emplace(file);
-    }
-};
+class HiveTest : public testing::Test, protected testsupport::HiveFile {};
 
 // --- what lands in the file -----------------------------------------------------------------
 
 TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
-    makeHive(std::vector<HiveValue>{});
+    make(std::vector<HiveValue>{});
     const Key key = openWinlogon();
     const std::string test = "\x83\x65\x83\x58\x83\x67\0"s; // テスト
     EXPECT_EQ(RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes(test), 7), status::Success);
@@ -101,8 +84,7 @@ TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
 }
 
 TEST_F(HiveTest, HiveFilledByHivexshReads) {
-    testsupport::makeHive(file, std::vector<testsupport::HiveKey>{});
-    scope.emplace(file);
+    make(std::vector<testsupport::HiveKey>{});
     const std::string script = "add Microsoft\ncd Microsoft\nadd Windows NT\ncd Windows NT\nadd CurrentVersion\n"
                                "cd CurrentVersion\nadd Winlogon\ncd Winlogon\nsetval 4\n"
                                "AutoAdminLogon\nstring:1\n"
@@ -131,7 +113,7 @@ TEST_F(HiveTest, HiveFilledByHivexshReads) {
 }
 
 TEST_F(HiveTest, StoredTextOutsideTheCodePageReadsAsQuestionMarks) {
-    makeHive({textValue("DefaultUserName", u"café\U0001F600"),
+    make({textValue("DefaultUserName", u"café\U0001F600"),
               {"Odd", RegSz, "a\0b"s},                  // an odd byte count: the last byte is no character
               {"Unterminated", RegSz, utf16le(u"ab", false)}});
     const Key key = openWinlogon();
@@ -166,7 +148,7 @@ TEST_F(HiveTest, OtherValuesAndKeysSurviveSetAndDelete) {
         textValue("LegalNoticeText", u"notice"),
     };
     const std::vector<HiveValue> sibling = {{"Keep", RegBinary, "\x10\x20"s}, textValue("Text", u"表示")};
-    makeHive(std::vector<testsupport::HiveKey>{
+    make(std::vector<testsupport::HiveKey>{
         {testsupport::WinlogonInHive, winlogon},
         {"Microsoft\\Windows NT\\CurrentVersion\\Fonts", sibling},
         {"Classes", {textValue("", u"root default")}},
@@ -191,7 +173,7 @@ TEST_F(HiveTest, OtherValuesAndKeysSurviveSetAndDelete) {
 }
 
 TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
     const std::string original = testsupport::fileBytes(file);
@@ -209,7 +191,7 @@ TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
 }
 
 TEST_F(HiveTest, CommitReplacesTheFileKeepingModeAndOwner) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     if (platformtest::isRoot()) {
         ASSERT_EQ(chown(file.c_str(), 1234, 5678), 0);
@@ -243,7 +225,7 @@ struct PathRow {
 class KeyPaths : public HiveTest, public testing::WithParamInterface<PathRow> {};
 
 TEST_P(KeyPaths, Resolve) {
-    makeHive(std::vector<testsupport::HiveKey>{
+    make(std::vector<testsupport::HiveKey>{
         {testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1")}},
         {"Ｖａｎｔｏｒｉｏ\\ソフト", {}},
     });
@@ -271,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HiveTest, OpenRelativeToAnOpenKey) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     Key software = 0, winlogon = 0, same = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, "Software\\Microsoft", 0, KeyRead, &software), status::Success);
     EXPECT_EQ(RegOpenKeyExA(software, "windows nt\\currentversion\\winlogon", 0, KeyRead, &winlogon), status::Success);
@@ -282,7 +264,7 @@ TEST_F(HiveTest, OpenRelativeToAnOpenKey) {
 }
 
 TEST_F(HiveTest, AccessRightsOfTheHandle) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     const std::string one = "1\0"s;
     const Key reader = openWinlogon(KeyRead);
     EXPECT_EQ(RegSetValueExA(reader, "AutoAdminLogon", 0, RegSz, bytes(one), 2), status::AccessDenied);
@@ -295,20 +277,20 @@ TEST_F(HiveTest, AccessRightsOfTheHandle) {
 }
 
 TEST_F(HiveTest, VariableReadAtEachOpen) {
-    makeHive({textValue("DefaultUserName", u"first")});
-    testsupport::TempDir other;
-    testsupport::makeHive(other.file("SOFTWARE"), {textValue("DefaultUserName", u"second")});
+    make({textValue("DefaultUserName", u"first")});
+    const std::string other = dir.file("OTHER");
+    testsupport::makeHive(other, {textValue("DefaultUserName", u"second")});
     Key key = openWinlogon();
     EXPECT_EQ(query(key, "DefaultUserName").data, "first\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
-    testsupport::ScopedHive switched(other.file("SOFTWARE"));
+    point(other);
     key = openWinlogon();
     EXPECT_EQ(query(key, "DefaultUserName").data, "second\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
 }
 
 TEST_F(HiveTest, NamedHiveThatIsMissingIsNeverCreated) {
-    scope.emplace(file);
+    point();
     openWinlogon(KeyAllAccess, status::FileNotFound);
     EXPECT_FALSE(std::filesystem::exists(file));
 }
