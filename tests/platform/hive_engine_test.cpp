@@ -4,13 +4,13 @@
 // never a crash or a read out of bounds.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "hive_fixture.h"
 #include "value_query.h"
 #include "platform/hive/format.h"
@@ -195,9 +195,8 @@ TEST_F(EngineTest, TwoHundredCommitsLeaveEverythingElseWhereItWas) {
     EXPECT_EQ(testsupport::readValues(file), model);
     EXPECT_EQ(testsupport::readValues(file, "Microsoft\\Windows NT\\CurrentVersion\\Fonts"), fonts);
     EXPECT_EQ(testsupport::readValues(file, "Classes"), (std::vector<HiveValue>{textValue("", u"root default")}));
-    const std::string script = dir.file("script");
-    testsupport::writeFile(script, "cd Microsoft\\Windows NT\\CurrentVersion\\Winlogon\nlsval\n");
-    EXPECT_EQ(std::system(("hivexsh '" + file + "' < '" + script + "' > /dev/null").c_str()), 0);
+    EXPECT_EQ(platformtest::launch({"hivexsh", {file}, {}, false, false,
+                                    "cd Microsoft\\Windows NT\\CurrentVersion\\Winlogon\nlsval\n"}).status, 0);
 
     // The bins still follow one another to the end of the file, and every commit completed.
     const HiveImage now = image();

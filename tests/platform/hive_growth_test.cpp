@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <hivex.h>
@@ -19,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "child_process.h"
 #include "hive_fixture.h"
 #include "value_query.h"
 #include "platform/codepage.h"
@@ -479,7 +479,7 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
     }
     ASSERT_NO_FATAL_FAILURE(expectReadWhole(file));
     // So a reader that joins them in the order of the file reads the value right.
-    if (!testsupport::haveReglookup()) GTEST_SKIP() << "reglookup is not installed";
+    if (!platformtest::have("reglookup")) GTEST_SKIP() << "reglookup is not installed";
     EXPECT_TRUE(testsupport::reglookupData(file, testsupport::WinlogonInHive, "Large") == data);
 }
 
@@ -503,9 +503,9 @@ TEST_P(RealHives, RegistersOnAHiveWindowsWroteStayWithinOneBin) {
     const std::string folder = VANTORIO_REAL_HIVES;
     const std::string packed = folder + "/" + GetParam().file + ".xz";
     if (!std::filesystem::exists(packed)) GTEST_SKIP() << "no hives of Windows in " << folder;
-    const std::string unpack = "xz -dc '" + packed + "' > '" + file + "'";
-    if (std::system(unpack.c_str()) != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
-    HiveImage h = image();
+    const platformtest::Outcome unpacked = platformtest::launch({"xz", {"-dc", packed}});
+    if (unpacked.status != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
+    HiveImage h(unpacked.out);
     h.base(regf::Sequence2, h.base(regf::Sequence1));
     overwrite(h);
     const auto before = everyValue(file);

@@ -14,7 +14,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -255,23 +254,17 @@ TEST_F(FailureTest, DamagedHivesNeverCrash) {
 // --- another process holding the hive -------------------------------------------------------
 
 TEST_F(FailureTest, SecondProcessWaitsForTheFirstAndSeesItsChange) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    platformtest::Child child({}, [] {
         Key key = 0;
-        if (RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key) != 0) _exit(1);
-        if (write(ready[1], "o", 1) != 1) _exit(2);
+        const long open = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+        if (open != status::Success) return std::vector<long>{open};
+        platformtest::readyInChild();
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         const std::string text = "child\0"s;
-        if (RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes(text), 6) != 0) _exit(3);
-        _exit(RegCloseKey(key) == 0 ? 0 : 4);
-    }
-    close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
+        const long set = RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes(text), 6);
+        return std::vector<long>{open, set, RegCloseKey(key)};
+    });
+    ASSERT_TRUE(child.ready());
 
     const auto start = std::chrono::steady_clock::now();
     Key key = 0;
@@ -283,10 +276,7 @@ TEST_F(FailureTest, SecondProcessWaitsForTheFirstAndSeesItsChange) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), "child\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
     EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the open did not wait for the other process";
-
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    EXPECT_EQ(child.wait(), (std::vector<long>{0, 0, 0}));
 }
 
 // The hive holds a password in clear: none of this may print anything.

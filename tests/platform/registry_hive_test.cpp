@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -12,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,8 +30,6 @@ using testsupport::textValue;
 using testsupport::utf16le;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
-
-std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
 
 // A query as the settings store makes it, into a buffer of `room` bytes, returning the bytes stored.
 using testsupport::Read;
@@ -77,10 +73,8 @@ TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
     EXPECT_EQ(*values, expected);
 
     // And hivex's command-line reader agrees.
-    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultPassword"),
-              "テスト\n");
-    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultUserName"),
-              "ソ表a\n");
+    EXPECT_EQ(platformtest::launch({"hivexget", {file, testsupport::WinlogonInHive, "DefaultPassword"}}).out, "テスト\n");
+    EXPECT_EQ(platformtest::launch({"hivexget", {file, testsupport::WinlogonInHive, "DefaultUserName"}}).out, "ソ表a\n");
 }
 
 TEST_F(HiveTest, HiveFilledByHivexshReads) {
@@ -92,9 +86,7 @@ TEST_F(HiveTest, HiveFilledByHivexshReads) {
                                "ShutdownWithoutLogon\ndword:0x00000001\n"
                                "LegalNoticeText\nstring:\n"
                                "commit\n";
-    const std::string scriptFile = dir.file("script");
-    testsupport::writeFile(scriptFile, script);
-    ASSERT_EQ(std::system(("hivexsh -w " + shellQuoted(file) + " < " + shellQuoted(scriptFile) + " > /dev/null").c_str()), 0);
+    ASSERT_EQ(platformtest::launch({"hivexsh", {"-w", file}, {}, false, false, script}).status, 0);
 
     const Key key = openWinlogon();
     const Read autoLogon = query(key, "AutoAdminLogon", 64);
@@ -335,7 +327,7 @@ TEST_F(DefaultHive, CreatedOnFirstOpenPrivateAndFresh) {
     const testsupport::HiveCheck check = testsupport::checkHiveFile(file);
     EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
     EXPECT_EQ(check.keys, 5u);
-    EXPECT_EQ(platformtest::outputOf("printf 'cd Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Winlogon\\nlsval\\n' | hivexsh " + shellQuoted(file)),
+    EXPECT_EQ(platformtest::launch({"hivexsh", {file}, {}, false, false, "cd Microsoft\\Windows NT\\CurrentVersion\\Winlogon\nlsval\n"}).out,
               "\"AutoAdminLogon\"=\"0\"\n\"DefaultUserName\"=\"Administrator\"\n\"DontDisplayLastUserName\"=\"0\"\n"
               "\"ShutdownWithoutLogon\"=\"1\"\n\"LegalNoticeCaption\"=\"\"\n\"LegalNoticeText\"=\"\"\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "a temporary file was left";
@@ -362,23 +354,15 @@ TEST_F(DefaultHive, ExistingDefaultHiveIsUsedAsItIs) {
 
 TEST_F(DefaultHive, ProcessesRacingToCreateItAllSucceed) {
     setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 4; ++i) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+    std::vector<platformtest::Child> children;
+    for (int i = 0; i < 4; ++i)
+        children.emplace_back(platformtest::ChildOptions{}, [] {
             Key key = 0;
             Status s = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
             if (s == status::Success) s = RegCloseKey(key);
-            _exit(s == status::Success ? 0 : 1);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int wstatus = 0;
-        waitpid(pid, &wstatus, 0);
-        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
-    }
+            return std::vector<long>{s};
+        });
+    for (platformtest::Child& child : children) EXPECT_EQ(child.wait(), std::vector<long>{status::Success});
     EXPECT_EQ(testsupport::readValues(dir.file("vantorio/SOFTWARE")), FreshWorkstation);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("vantorio")), {}), 1);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "hive_check.h"
 #include "hive_fixture.h"
 #include "hive_guard.h"
@@ -324,11 +325,10 @@ TEST_P(RealHives, PassButForWhatWindowsDoes) {
     const std::string folder = configured ? configured : VANTORIO_REAL_HIVES;
     const std::string packed = folder + "/" + GetParam().file + ".xz";
     if (!std::filesystem::exists(packed)) GTEST_SKIP() << "no hives of Windows at " << folder;
-    testsupport::TempDir dir;
-    const std::string file = dir.file(GetParam().file);
-    ASSERT_EQ(std::system(("xz -dc '" + packed + "' > '" + file + "'").c_str()), 0);
+    const platformtest::Outcome unpacked = platformtest::launch({"xz", {"-dc", packed}});
+    ASSERT_EQ(unpacked.status, 0);
 
-    const auto check = testsupport::checkHiveFile(file);
+    const auto check = testsupport::checkHive(unpacked.out);
     EXPECT_TRUE(check.unlikeWindows().empty()) << testsupport::describe(check.unlikeWindows());
     EXPECT_TRUE(check.has(HiveRule::FileSize));
     EXPECT_EQ(check.has(HiveRule::BaseSequence), GetParam().dirty);

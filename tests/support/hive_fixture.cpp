@@ -1,5 +1,6 @@
 #include "hive_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "platform/hive/choice.h"
 #include "platform/bytes.h"
 #include "platform/hive/format.h"
+#include "child_process.h"
 
 namespace testsupport {
 
@@ -209,32 +211,24 @@ std::size_t valueCellOf(const std::string& file, std::string_view keyPath, std::
     return value;
 }
 
-bool haveReglookup() { return std::system("command -v reglookup >/dev/null 2>&1") == 0; }
-
 std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name) {
     std::string path;
     for (const std::string& part : split(keyPath)) path += "/" + part;
-    const std::string command = "reglookup -H -p '" + path + "' '" + file + "' 2>/dev/null";
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
-    if (!pipe) return std::nullopt;
     // A line a value: its path, its type, its data (other than printable ASCII as %XX), a time.
+    const std::string listing = platformtest::outputOf("reglookup -H -p '" + path + "' '" + file + "' 2>/dev/null");
     const std::string start = path + "/" + std::string(name) + ",";
-    std::string line;
-    for (int c = 0; (c = std::fgetc(pipe.get())) != EOF;) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
+    for (std::size_t at = 0; at < listing.size();) {
+        const std::size_t end = std::min(listing.find('\n', at), listing.size());
+        const std::string line = listing.substr(at, end - at);
+        at = end + 1;
+        if (!line.starts_with(start)) continue;
+        const std::size_t from = line.find(',', start.size()) + 1, to = line.rfind(',');
+        std::string data;
+        for (std::size_t i = from; i < to; ++i) {
+            data += line[i] != '%' ? line[i] : static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+            if (line[i] == '%') i += 2;
         }
-        if (line.starts_with(start)) {
-            const std::size_t from = line.find(',', start.size()) + 1, to = line.rfind(',');
-            std::string data;
-            for (std::size_t i = from; i < to; ++i) {
-                data += line[i] != '%' ? line[i] : static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                if (line[i] == '%') i += 2;
-            }
-            return data;
-        }
-        line.clear();
+        return data;
     }
     return std::nullopt;
 }

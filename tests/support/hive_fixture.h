@@ -81,8 +81,6 @@ std::size_t valueCellOf(const std::string& file, std::string_view keyPath, std::
 // The data of a value as reglookup reads it (its escapes undone), a reader that misreads big
 // data whose segments lie out of their order in the file; nothing when it lists no such value.
 std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name);
-// Whether reglookup is installed.
-bool haveReglookup();
 
 // Makes the hive at `file` reach the format's 2 GiB limit: after its bins, one bin up to the
 // limit holding one cell in use whose inside is a hole of the file, then `more` (whole bins
