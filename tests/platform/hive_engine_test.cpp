@@ -365,6 +365,7 @@ struct Damage {
     Status queryUser;  // DefaultUserName, when the open succeeds
     Status queryBig;   // Big, when the open succeeds
 };
+void PrintTo(const Damage& row, std::ostream* os) { *os << row.name; }
 
 HiveImage::Cell subkeysOf(HiveImage& h, std::size_t key) { return h.cell(key).ref(nk::SubkeyList); }
 HiveImage::Cell dataOf(HiveImage& h, std::size_t value) { return h.cell(value).ref(vk::DataOffset); }
@@ -498,6 +499,7 @@ struct StrayPointer {
     // The file offset the DefaultUserName's data is made to point at.
     std::function<std::size_t(HiveImage& h, const Spots& s)> target;
 };
+void PrintTo(const StrayPointer& row, std::ostream* os) { *os << row.name; }
 
 const std::vector<StrayPointer> StrayPointers = {
     {"ItsOwnKey", [](HiveImage&, const Spots& s) { return s.winlogon; }},

@@ -173,6 +173,7 @@ TEST(FreeSpace, ACellTakesTheSmallestRunThatHoldsIt) {
 struct NewBin {
     std::uint32_t cell, bin;
 };
+void PrintTo(const NewBin& row, std::ostream* os) { *os << "Cell" << row.cell; }
 
 class FreeSpaceNewBin : public testing::TestWithParam<NewBin> {};
 
@@ -492,6 +493,7 @@ struct RealHive {
     const char* file;
     const char* key; // below HKEY_LOCAL_MACHINE, inside the hive
 };
+void PrintTo(const RealHive& row, std::ostream* os) { *os << row.file; }
 
 class RealHives : public testing::TestWithParam<RealHive>, protected testsupport::HiveFile {};
 

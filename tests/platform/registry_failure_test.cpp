@@ -174,6 +174,7 @@ struct BadFile {
     const char* name;
     std::string (*make)(const std::string& valid);
 };
+void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
 
 const BadFile BadFiles[] = {
     {"Empty", [](const std::string&) { return std::string(); }},

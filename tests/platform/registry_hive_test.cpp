@@ -214,6 +214,8 @@ struct PathRow {
     Status code;
 };
 
+void PrintTo(const PathRow& row, std::ostream* os) { *os << row.name; }
+
 class KeyPaths : public HiveTest, public testing::WithParamInterface<PathRow> {};
 
 TEST_P(KeyPaths, Resolve) {

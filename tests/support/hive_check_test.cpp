@@ -106,6 +106,7 @@ struct Breach {
     HiveRule rule;
     std::function<void(HiveImage& h, const Spots& s)> apply;
 };
+void PrintTo(const Breach& row, std::ostream* os) { *os << row.name; }
 
 constexpr std::size_t FirstBin = hive::BaseBlockSize;
 
@@ -317,6 +318,7 @@ struct RealHive {
     bool dirty;
     std::uint64_t keys;
 };
+void PrintTo(const RealHive& row, std::ostream* os) { *os << row.file; }
 
 class RealHives : public testing::TestWithParam<RealHive> {};
 
