@@ -15,8 +15,7 @@
 namespace {
 
 using testsupport::HiveImage;
-namespace nk = platform::hive::nk;
-namespace vk = platform::hive::vk;
+using namespace testsupport::fields;
 
 using Target = std::string (*)(const std::uint8_t*, std::size_t);
 
@@ -39,8 +38,8 @@ Spotted spotted() {
 // Appends a bin of one page to the hive: a raw cell of 24 bytes, then a copy of the cell at
 // `copied`, the rest free. The offsets of the two cells.
 std::pair<std::uint32_t, std::uint32_t> appendCopy(HiveImage& h, std::size_t copied) {
-    const HiveImage::Cell cell = h.cell(copied);
-    const auto cells = h.addBin({std::string(20, '\0'), cell.get(0, static_cast<std::size_t>(-cell.size()) - platform::hive::cell::Payload)});
+    const HiveImage::Cell original = h.cell(copied);
+    const auto cells = h.addBin({std::string(20, '\0'), original.get(0, static_cast<std::size_t>(-original.size()) - cell::Payload)});
     return {cells[0], cells[1]};
 }
 
@@ -78,7 +77,7 @@ const std::vector<Finding> Findings = {
          const Spotted s = spotted();
          HiveImage h = s.hive;
          const auto [raw, copy] = appendCopy(h, s.winlogon);
-         h.cell(s.currentVersion).ref(nk::SubkeyList).field(platform::hive::list::Entries, copy); // the parent lists the copy
+         h.cell(s.currentVersion).ref(nk::SubkeyList).field(list::Entries, copy); // the parent lists the copy
          dataAcross(h, s, raw, 96, 64);
          return h.bytes();
      }},
@@ -88,7 +87,7 @@ const std::vector<Finding> Findings = {
     {"BinReachingPastTheEnd", fuzz::commitHive, [] {
          HiveImage h = spotted().hive;
          const std::size_t last = h.bins().back();
-         h.put32(last + platform::hive::hbin::Size, h.u32(last + platform::hive::hbin::Size) + 0x4000).seal();
+         h.put32(last + hbin::Size, h.u32(last + hbin::Size) + 0x4000).seal();
          return h.bytes();
      }},
 };

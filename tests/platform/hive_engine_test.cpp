@@ -29,11 +29,7 @@ using testsupport::keyCellOf;
 using testsupport::textValue;
 using testsupport::utf16le;
 using testsupport::valueCellOf;
-namespace regf = hive::regf;
-namespace hbin = hive::hbin;
-namespace nk = hive::nk;
-namespace vk = hive::vk;
-namespace db = hive::db;
+using namespace testsupport::fields;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
@@ -134,14 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Engine, ValueSizes, testing::Values(3u, 5u),
 // The cells of the hive bins of an image: offset -> size field.
 std::map<std::uint32_t, std::int32_t> cellsOf(HiveImage& h) {
     std::map<std::uint32_t, std::int32_t> cells;
-    for (const std::size_t bin : h.bins()) {
-        const std::size_t end = bin + h.u32(bin + hbin::Size);
-        for (std::size_t at = bin + hive::BinHeaderSize; at < end;) {
-            const std::int32_t size = h.cell(at).size();
-            cells[cellOffset(at)] = size;
-            at += static_cast<std::uint32_t>(size < 0 ? -size : size);
-        }
-    }
+    for (const std::size_t bin : h.bins())
+        for (const std::size_t at : h.cells(bin)) cells[cellOffset(at)] = h.cell(at).size();
     return cells;
 }
 
@@ -395,17 +385,17 @@ const std::vector<Damage> Damages = {
      Corrupt, Ok, Ok},
     {"SubkeyListInTheLastBytes", [](HiveImage& h, const Spots& s) {
          const std::uint32_t last = h.base(regf::BinsSize) - 8;
-         h.cellAt(last).size(-8).put(hive::list::Signature, "lh").field16(hive::list::Count, 0xFFFF);
+         h.cellAt(last).size(-8).put(list::Signature, "lh").field16(list::Count, 0xFFFF);
          h.cell(s.currentVersion).field(nk::SubkeyList, last); }, Corrupt, Ok, Ok},
-    {"SubkeyCount", [](HiveImage& h, const Spots& s) { subkeysOf(h, s.currentVersion).field16(hive::list::Count, 0xFFFF); },
+    {"SubkeyCount", [](HiveImage& h, const Spots& s) { subkeysOf(h, s.currentVersion).field16(list::Count, 0xFFFF); },
      Corrupt, Ok, Ok},
     {"SubkeyEntryOutside", [](HiveImage& h, const Spots& s) {
-         subkeysOf(h, s.currentVersion).field(hive::list::Entries, 0x40000000); }, Corrupt, Ok, Ok},
-    {"SubkeyListUnknown", [](HiveImage& h, const Spots& s) { subkeysOf(h, s.currentVersion).put(hive::list::Signature + 1, "z"); },
+         subkeysOf(h, s.currentVersion).field(list::Entries, 0x40000000); }, Corrupt, Ok, Ok},
+    {"SubkeyListUnknown", [](HiveImage& h, const Spots& s) { subkeysOf(h, s.currentVersion).put(list::Signature + 1, "z"); },
      Corrupt, Ok, Ok},
     {"IndexOfItself", [](HiveImage& h, const Spots& s) {
          const std::uint32_t at = h.addBin({testsupport::subkeyList("ri", {{0, ""}})})[0];
-         h.cellAt(at).field(hive::list::Entries, at);
+         h.cellAt(at).field(list::Entries, at);
          h.cell(s.currentVersion).field(nk::SubkeyList, at);
      }, Corrupt, Ok, Ok},
     {"IndexOfAnIndex", [](HiveImage& h, const Spots& s) {

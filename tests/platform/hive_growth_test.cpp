@@ -37,8 +37,7 @@ using Ranges = std::vector<Range>;
 using testsupport::fileOffset;
 using testsupport::HiveImage;
 using testsupport::HiveValue;
-namespace regf = hive::regf;
-namespace hbin = hive::hbin;
+using namespace testsupport::fields;
 
 // --- the free space of the bins --------------------------------------------------------------
 
@@ -385,10 +384,10 @@ void expectReadWhole(const std::string& file, std::size_t stride = 1) {
 // order of their list, as some readers join them.
 bool segmentsAscend(const std::string& file, const char* name) {
     HiveImage h(testsupport::fileBytes(file));
-    const HiveImage::Cell data = h.cell(testsupport::valueCellOf(file, testsupport::WinlogonInHive, name)).ref(hive::vk::DataOffset);
-    if (data.get(hive::db::Signature, 2) != "db") return false;
-    const HiveImage::Cell list = data.ref(hive::db::SegmentList);
-    for (std::size_t i = 1; i < data.field16(hive::db::SegmentCount); ++i)
+    const HiveImage::Cell data = h.cell(testsupport::valueCellOf(file, testsupport::WinlogonInHive, name)).ref(vk::DataOffset);
+    if (data.get(db::Signature, 2) != "db") return false;
+    const HiveImage::Cell list = data.ref(db::SegmentList);
+    for (std::size_t i = 1; i < data.field16(db::SegmentCount); ++i)
         if (list.field(4 * i) <= list.field(4 * (i - 1))) return false;
     return true;
 }
@@ -588,7 +587,7 @@ protected:
     void makeHugeHive(const std::string& more = {}) {
         make({testsupport::textValue("DefaultUserName", u"Administrator"), testsupport::textValue("AutoAdminLogon", u"1")});
         userValue = testsupport::valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName");
-        ASSERT_EQ(image().cell(userValue).get(hive::vk::Signature, 2), "vk");
+        ASSERT_EQ(image().cell(userValue).get(vk::Signature, 2), "vk");
         testsupport::growToTheLimit(file, more);
     }
 
@@ -641,7 +640,7 @@ TEST_F(SizeLimit, OffsetsWithTheTopBitSetAreDamageEvenInsideTheBins) {
     const std::string field = bytes32(6) + bytes32(hive::BinsLimit + static_cast<std::uint32_t>(hive::BinHeaderSize));
     const int fd = ::open(file.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(pwrite(fd, field.data(), 8, static_cast<off_t>(userValue + hive::cell::Payload + hive::vk::DataSize)), 8);
+    ASSERT_EQ(pwrite(fd, field.data(), 8, static_cast<off_t>(userValue + cell::Payload + vk::DataSize)), 8);
     ::close(fd);
 
     Key key = 0;

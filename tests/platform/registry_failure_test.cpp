@@ -32,7 +32,7 @@ using platformtest::inChild;
 using testsupport::HiveImage;
 using testsupport::HiveValue;
 using testsupport::textValue;
-namespace regf = hive::regf;
+using namespace testsupport::fields;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
@@ -189,7 +189,7 @@ const BadFile BadFiles[] = {
          return h.put32(regf::Checksum, h.base(regf::Checksum) ^ 0x5500).bytes(); }},
     {"RootOutsideTheFile", [](const std::string& v) { return HiveImage(v).base(regf::RootCell, 0x7FFFFFF0).bytes(); }},
     {"FirstBinSignatureBroken", [](const std::string& v) {
-         return HiveImage(v).put(hive::BaseBlockSize + hive::hbin::Signature, "X").bytes(); }},
+         return HiveImage(v).put(hive::BaseBlockSize + hbin::Signature, "X").bytes(); }},
 };
 
 class NotAHive : public FailureTest, public testing::WithParamInterface<BadFile> {};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -356,7 +357,7 @@ TEST_F(DefaultHive, ExistingDefaultHiveIsUsedAsItIs) {
 
 TEST_F(DefaultHive, ProcessesRacingToCreateItAllSucceed) {
     setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    std::vector<platformtest::Child> children;
+    std::list<platformtest::Child> children;
     for (int i = 0; i < 4; ++i)
         children.emplace_back(platformtest::ChildOptions{}, [] {
             Key key = 0;

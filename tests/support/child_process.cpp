@@ -136,10 +136,6 @@ Child::Child(const ChildOptions& options, const std::function<std::vector<long>(
     ready_ = ready[0];
 }
 
-Child::Child(Child&& other) noexcept : pid_(other.pid_), report_(other.report_), ready_(other.ready_) {
-    other.pid_ = other.report_ = other.ready_ = -1;
-}
-
 Child::~Child() {
     if (pid_ > 0) wait();
 }

@@ -24,8 +24,8 @@ struct ChildOptions {
 class Child {
 public:
     Child(const ChildOptions& options, const std::function<std::vector<long>()>& body);
-    Child(Child&& other) noexcept;
-    Child& operator=(Child&&) = delete;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
     ~Child();  // waits, when the parent has not
 
     // Waits until the body has called readyInChild(); false when the child ended without.

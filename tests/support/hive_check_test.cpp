@@ -29,13 +29,7 @@ using testsupport::HiveImage;
 using testsupport::HiveRule;
 using testsupport::textValue;
 namespace hive = platform::hive;
-namespace regf = hive::regf;
-namespace hbin = hive::hbin;
-namespace nk = hive::nk;
-namespace vk = hive::vk;
-namespace sk = hive::sk;
-namespace db = hive::db;
-namespace list = hive::list;
+using namespace testsupport::fields;
 
 // Cells of a hive, by file offset (libhivex's handles are file offsets).
 struct Spots {
@@ -79,12 +73,7 @@ protected:
         spots.parentList = hive.cell(spots.parent).ref(nk::SubkeyList).at();
         spots.security = hive.cell(spots.root).ref(nk::Security).at();
         spots.lastBin = hive.bins().back();
-        const std::size_t firstBinEnd = hive::BaseBlockSize + hive.u32(hive::BaseBlockSize + hbin::Size);
-        for (std::size_t at = hive::BaseBlockSize + hive::BinHeaderSize; at < firstBinEnd;) {
-            spots.lastCellOfFirstBin = at;
-            const std::int32_t size = hive.cell(at).size();
-            at += static_cast<std::size_t>(size < 0 ? -size : size);
-        }
+        spots.lastCellOfFirstBin = hive.cells(hive.bins().front()).back();
         ASSERT_EQ(hive.cell(spots.bigData).get(db::Signature, 2), "db");
         ASSERT_EQ(hive.cell(spots.parentList).get(list::Signature, 2), "lh");
         ASSERT_EQ(hive.cell(spots.security).get(sk::Signature, 2), "sk");
@@ -273,7 +262,7 @@ TEST_F(Sound, WhatACommitGaveUpIsNotLeftInFreeSpace) {
     ASSERT_EQ(left.size(), 1u) << testsupport::describe(left);
     EXPECT_EQ(left[0].rule, HiveRule::LeftOver);
     EXPECT_EQ(left[0].cell, cellOffset(spots.userData));
-    data.put(0, std::string(static_cast<std::size_t>(data.size()) - hive::cell::Payload, '\0'));
+    data.put(0, std::string(static_cast<std::size_t>(data.size()) - cell::Payload, '\0'));
     EXPECT_TRUE(testsupport::leftovers(hive.bytes(), freed.bytes()).empty());
     EXPECT_TRUE(testsupport::leftovers(hive.bytes(), hive.bytes()).empty());
 }

@@ -166,14 +166,9 @@ void growToTheLimit(const std::string& file, const std::string& more, bool fillF
     if (small.bytes().size() < hive::BaseBlockSize) throw std::runtime_error("no hive at " + file);
     const std::uint32_t smallBins = small.base(hive::regf::BinsSize);
     if (fillFreeSpace) {
-        for (const std::size_t bin : small.bins()) {
-            const std::size_t end = bin + small.u32(bin + hive::hbin::Size);
-            for (std::size_t at = bin + hive::BinHeaderSize; at < end;) {
-                HiveImage::Cell cell = small.cell(at);
-                if (cell.size() > 0) cell.size(-cell.size());
-                at += static_cast<std::uint32_t>(-cell.size());
-            }
-        }
+        for (const std::size_t bin : small.bins())
+            for (const std::size_t at : small.cells(bin))
+                if (HiveImage::Cell cell = small.cell(at); cell.size() > 0) cell.size(-cell.size());
         writeFile(file, small.bytes());
     }
     // One bin from the end of the hive up to the limit, all of it one cell in use.

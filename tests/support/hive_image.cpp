@@ -1,5 +1,6 @@
 #include "hive_image.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/bytes.h"
@@ -43,6 +44,18 @@ std::vector<std::size_t> HiveImage::bins() const {
         at += size;
     }
     return bins;
+}
+
+std::vector<std::size_t> HiveImage::cells(std::size_t bin) const {
+    std::vector<std::size_t> cells;
+    const std::size_t end = std::min<std::size_t>(bin + u32(bin + hive::hbin::Size), bytes_.size());
+    for (std::size_t at = bin + hive::BinHeaderSize; at + hive::cell::Payload <= end;) {
+        cells.push_back(at);
+        const std::uint32_t size = u32(at + hive::cell::Size);
+        if (size == 0) break;
+        at += static_cast<std::int32_t>(size) < 0 ? 0u - size : size;
+    }
+    return cells;
 }
 
 std::vector<std::uint32_t> HiveImage::addBin(const std::vector<std::string>& payloads) {

@@ -14,6 +14,19 @@
 
 namespace testsupport {
 
+// The records of format.h by their own names (regf::Checksum, nk::ValueList, ...), for a test
+// to take in with `using namespace testsupport::fields`.
+namespace fields {
+namespace regf = platform::hive::regf;
+namespace hbin = platform::hive::hbin;
+namespace cell = platform::hive::cell;
+namespace nk = platform::hive::nk;
+namespace vk = platform::hive::vk;
+namespace sk = platform::hive::sk;
+namespace list = platform::hive::list;
+namespace db = platform::hive::db;
+} // namespace fields
+
 // The file offset of the cell at `cell` (counted from the start of the bins), and back.
 inline std::size_t fileOffset(std::uint32_t cell) { return platform::hive::BaseBlockSize + cell; }
 inline std::uint32_t cellOffset(std::size_t fileOffset) {
@@ -28,9 +41,8 @@ public:
 
     std::string& bytes() { return bytes_; }
     const std::string& bytes() const { return bytes_; }
-    bool operator==(const HiveImage&) const = default;
 
-    // Little-endian numbers and raw bytes at a file offset; puts never grow the image.
+    // Little-endian numbers and raw bytes at a file offset, within the image.
     std::uint32_t u32(std::size_t at) const;
     std::uint16_t u16(std::size_t at) const;
     std::string get(std::size_t at, std::size_t count) const { return bytes_.substr(at, count); }
@@ -49,8 +61,10 @@ public:
     // The cell at `offset` from the start of the bins.
     Cell cellAt(std::uint32_t offset);
 
-    // The file offsets of the bins, in file order, as far as their sizes lead within BinsSize.
+    // The file offsets of the bins, in file order, as far as their sizes lead within BinsSize;
+    // of the cells of the bin at `bin`, as far as their sizes lead within it.
     std::vector<std::size_t> bins() const;
+    std::vector<std::size_t> cells(std::size_t bin) const;
     // Adds a bin after the last (newBin), the base block counting it; the offsets of its cells.
     std::vector<std::uint32_t> addBin(const std::vector<std::string>& payloads);
 
@@ -64,8 +78,7 @@ class HiveImage::Cell {
 public:
     Cell(HiveImage& image, std::size_t at) : image_(&image), at_(at) {}
 
-    std::size_t at() const { return at_; }                        // in the file
-    std::uint32_t offset() const { return cellOffset(at_); }      // from the start of the bins
+    std::size_t at() const { return at_; }  // in the file
     std::size_t payload() const { return at_ + platform::hive::cell::Payload; }
 
     // The size field: negative while the cell is in use.
