@@ -5,66 +5,50 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <hivex.h>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hive_fixture.h"
 #include "targets.h"
-#include "platform/bytes.h"
 
 namespace {
 
-using platform::le32;
-using platform::put32;
+using testsupport::HiveImage;
+using namespace testsupport::fields;
 
 using Target = std::string (*)(const std::uint8_t*, std::size_t);
 
-
 // A sound hive with AutoAdminLogon and DefaultUserName, and its cells by file offset.
 struct Spotted {
-    std::string hive;
+    HiveImage hive;
     std::size_t currentVersion, winlogon, autoLogon, userName;
 };
 
 Spotted spotted() {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("hive");
-    testsupport::makeHive(file, {testsupport::textValue("AutoAdminLogon", u"1"),
-                                 testsupport::textValue("DefaultUserName", u"Administrator")});
-    std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
-    hive_node_h key = hivex_root(hx.get());
-    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion"}) key = hivex_node_get_child(hx.get(), key, part);
-    const hive_node_h winlogon = hivex_node_get_child(hx.get(), key, "Winlogon");
-    return {testsupport::fileBytes(file), key, winlogon, hivex_node_get_value(hx.get(), winlogon, "AutoAdminLogon"),
-            hivex_node_get_value(hx.get(), winlogon, "DefaultUserName")};
+    testsupport::HiveFile hiveFile;
+    hiveFile.make({testsupport::textValue("AutoAdminLogon", u"1"), testsupport::textValue("DefaultUserName", u"Administrator")});
+    const std::string& file = hiveFile.file;
+    return {hiveFile.image(), testsupport::keyCellOf(file, "Microsoft\\Windows NT\\CurrentVersion"),
+            testsupport::keyCellOf(file, testsupport::WinlogonInHive),
+            testsupport::valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon"),
+            testsupport::valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName")};
 }
 
 // Appends a bin of one page to the hive: a raw cell of 24 bytes, then a copy of the cell at
 // `copied`, the rest free. The offsets of the two cells.
-std::pair<std::uint32_t, std::uint32_t> appendCopy(std::string& h, std::size_t copied) {
-    const std::uint32_t at = le32(h, 40);
-    std::string bin(4096, '\0');
-    bin.replace(0, 4, "hbin");
-    put32(bin, 4, at);
-    put32(bin, 8, 4096);
-    put32(bin, 32, static_cast<std::uint32_t>(-24));
-    const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, copied)));
-    bin.replace(56, size, h.substr(copied, size));
-    put32(bin, 56 + size, 4096 - 56 - size);
-    h += bin;
-    put32(h, 40, at + 4096);
-    return {at + 32, at + 56};
+std::pair<std::uint32_t, std::uint32_t> appendCopy(HiveImage& h, std::size_t copied) {
+    const HiveImage::Cell original = h.cell(copied);
+    const auto cells = h.addBin({std::string(20, '\0'), original.get(0, static_cast<std::size_t>(-original.size()) - cell::Payload)});
+    return {cells[0], cells[1]};
 }
 
 // DefaultUserName's data made to begin 16 bytes into the raw cell of appendCopy, as a cell of
 // `size` bytes that lies across the copy's first bytes.
-void dataAcross(std::string& h, const Spotted& s, std::uint32_t raw, std::uint32_t size, std::uint32_t dataSize) {
-    put32(h, 4096 + raw + 16, static_cast<std::uint32_t>(-static_cast<std::int32_t>(size)));
-    put32(h, s.userName + 4 + 4, dataSize);
-    put32(h, s.userName + 4 + 8, raw + 16);
-    fuzz::sealBaseBlock(h);
+void dataAcross(HiveImage& h, const Spotted& s, std::uint32_t raw, std::uint32_t size, std::uint32_t dataSize) {
+    h.cellAt(raw + 16).size(-static_cast<std::int32_t>(size));
+    h.cell(s.userName).field(vk::DataSize, dataSize).field(vk::DataOffset, raw + 16);
+    h.seal();
 }
 
 std::string run(Target target, const std::string& input) {
@@ -82,31 +66,29 @@ const std::vector<Finding> Findings = {
     // cell that the commit gave up: freeing that cell rewrote the kept value's bytes.
     {"KeptDataAcrossAFreedCell", fuzz::commitHive, [] {
          const Spotted s = spotted();
-         std::string h = s.hive;
+         HiveImage h = s.hive;
          const auto [raw, copy] = appendCopy(h, s.autoLogon);
-         put32(h, 4096 + le32(h, s.winlogon + 4 + 0x28) + 4, copy); // the list names the copy
+         h.cell(s.winlogon).ref(nk::ValueList).field(0, copy); // the list names the copy
          dataAcross(h, s, raw, 16, 8);
-         return h;
+         return h.bytes();
      }},
     // The same across the fields of its own key, which every commit rewrites.
     {"KeptDataAcrossItsKey", fuzz::commitHive, [] {
          const Spotted s = spotted();
-         std::string h = s.hive;
+         HiveImage h = s.hive;
          const auto [raw, copy] = appendCopy(h, s.winlogon);
-         put32(h, 4096 + le32(h, s.currentVersion + 4 + 0x1C) + 4 + 4, copy); // the parent lists the copy
+         h.cell(s.currentVersion).ref(nk::SubkeyList).field(list::Entries, copy); // the parent lists the copy
          dataAcross(h, s, raw, 96, 64);
-         return h;
+         return h.bytes();
      }},
     // The last bin's header claims pages beyond the end of the bins. A commit that needed a
     // bin more put it there, inside what the damaged header claims, so that its cells lay
     // across the new bin's header.
     {"BinReachingPastTheEnd", fuzz::commitHive, [] {
-         std::string h = spotted().hive;
-         std::size_t last = 0;
-         for (std::size_t at = 0; at < le32(h, 40); at += le32(h, 4096 + at + 8)) last = at;
-         put32(h, 4096 + last + 8, le32(h, 4096 + last + 8) + 0x4000);
-         fuzz::sealBaseBlock(h);
-         return h;
+         HiveImage h = spotted().hive;
+         const std::size_t last = h.bins().back();
+         h.put32(last + hbin::Size, h.u32(last + hbin::Size) + 0x4000).seal();
+         return h.bytes();
      }},
 };
 

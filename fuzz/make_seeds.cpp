@@ -3,8 +3,6 @@
 // FOLDER/commit (hive files) and FOLDER/writer (sequences of changes).
 #include <cstdio>
 #include <filesystem>
-#include <hivex.h>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,93 +13,47 @@
 #include "platform/registry.h"
 #include "targets.h"
 #include "workspace.h"
-#include "platform/bytes.h"
 
 namespace {
 
-using platform::le32;
-using platform::put32;
-
+using testsupport::HiveImage;
 using testsupport::HiveValue;
 using testsupport::textValue;
-
-std::string u32(std::uint32_t v) {
-    std::string s(4, '\0');
-    put32(s, 0, v);
-    return s;
-}
-
-// Appends a bin holding one cell with `payload`; its offset.
-std::uint32_t appendCell(std::string& h, const std::string& payload) {
-    const std::uint32_t at = le32(h, 40);
-    const std::size_t cell = (4 + payload.size() + 7) / 8 * 8;
-    const std::size_t size = (32 + cell + 4095) / 4096 * 4096;
-    std::string bin(size, '\0');
-    bin.replace(0, 4, "hbin");
-    put32(bin, 4, at);
-    put32(bin, 8, static_cast<std::uint32_t>(size));
-    put32(bin, 32, static_cast<std::uint32_t>(-static_cast<std::int32_t>(cell)));
-    bin.replace(36, payload.size(), payload);
-    if (size > 32 + cell) put32(bin, 32 + cell, static_cast<std::uint32_t>(size - 32 - cell));
-    h += bin;
-    put32(h, 40, static_cast<std::uint32_t>(at + size));
-    fuzz::sealBaseBlock(h);
-    return at + 32;
-}
-
-std::uint32_t hash(const std::string& name) {
-    std::uint32_t h = 0;
-    for (char c : name) h = h * 37 + static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
-    return h;
-}
+namespace regf = platform::hive::regf;
 
 // A hive whose CurrentVersion key lists its subkeys by a list of the kind `kind` ("li", "lf",
-// "lh", or "ri" of an "li" and an "lh"), made by hand as Windows makes them.
+// "lh", or "ri" of an "li" and an "lh"), made by hand as Windows makes them, each list in a bin
+// of its own.
 std::string withList(const std::string& kind) {
     testsupport::TempDir dir;
     const std::string file = dir.file("hive");
+    const std::string parent = "Microsoft\\Windows NT\\CurrentVersion";
     const std::vector<std::string> names = {"Alpha", "Fonts", "Winlogon", "Zeta"};
     std::vector<testsupport::HiveKey> keys;
     for (const std::string& n : names)
-        keys.push_back({"Microsoft\\Windows NT\\CurrentVersion\\" + n,
+        keys.push_back({parent + "\\" + n,
                         {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", std::u16string(n.begin(), n.end()))}});
     testsupport::makeHive(file, keys);
-    std::string h = testsupport::fileBytes(file);
-    std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
-    hive_node_h parent = hivex_root(hx.get());
-    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion"}) parent = hivex_node_get_child(hx.get(), parent, part);
-    std::vector<std::pair<std::uint32_t, std::string>> children;
-    for (const std::string& n : names)
-        children.emplace_back(static_cast<std::uint32_t>(hivex_node_get_child(hx.get(), parent, n.c_str()) - 4096), n);
-    auto leaf = [](const std::string& sig, const std::vector<std::pair<std::uint32_t, std::string>>& entries) {
-        std::string out = sig + std::string(1, static_cast<char>(entries.size())) + '\0';
-        for (const auto& [cell, name] : entries) {
-            out += u32(cell);
-            if (sig == "lf") out += (name + std::string(4, '\0')).substr(0, 4);
-            if (sig == "lh") out += u32(hash(name));
-        }
-        return out;
-    };
+    HiveImage h(testsupport::fileBytes(file));
+    std::vector<testsupport::ListEntry> children;
+    for (const std::string& n : names) children.push_back({testsupport::cellOffset(testsupport::keyCellOf(file, parent + "\\" + n)), n});
     std::uint32_t list = 0;
     if (kind == "ri") {
-        const std::uint32_t first = appendCell(h, leaf("li", {children[0], children[1]}));
-        const std::uint32_t second = appendCell(h, leaf("lh", {children[2], children[3]}));
-        list = appendCell(h, "ri\x02" + std::string(1, '\0') + u32(first) + u32(second));
+        const std::uint32_t first = h.addBin({testsupport::subkeyList("li", {children[0], children[1]})})[0];
+        const std::uint32_t second = h.addBin({testsupport::subkeyList("lh", {children[2], children[3]})})[0];
+        list = h.addBin({testsupport::subkeyList("ri", {{first, ""}, {second, ""}})})[0];
     } else {
-        list = appendCell(h, leaf(kind, children));
+        list = h.addBin({testsupport::subkeyList(kind, children)})[0];
     }
-    put32(h, parent + 4 + 0x1C, list);
-    return h;
+    h.cell(testsupport::keyCellOf(file, parent)).field(platform::hive::nk::SubkeyList, list);
+    return h.bytes();
 }
 
 std::string made(const std::vector<testsupport::HiveKey>& keys, std::uint32_t minor = 3) {
     testsupport::TempDir dir;
     const std::string file = dir.file("hive");
     testsupport::makeHive(file, keys);
-    std::string h = testsupport::fileBytes(file);
-    put32(h, 24, minor);
-    fuzz::sealBaseBlock(h);
-    return h;
+    return HiveImage(testsupport::fileBytes(file)).base(regf::Minor, minor).bytes();
 }
 
 // A hive with values written through the engine (big data in format 1.5 among them).
@@ -154,10 +106,9 @@ int main(int argc, char** argv) {
         const std::string long15 = made({{winlogon, {textValue("AutoAdminLogon", u"1")}}}, 5);
         hives.emplace_back("big-data", committed(long15, {{"LegalNoticeText", 1, std::string(9000, 'n') + '\0'},
                                                           {"Big", 3, std::string(20000, 'b')}}));
-        std::string dirty = fuzz::soundHives()[0];
-        put32(dirty, 8, le32(dirty, 4) + 1);
-        fuzz::sealBaseBlock(dirty);
-        hives.emplace_back("dirty", dirty);
+        HiveImage dirty(fuzz::soundHives()[0]);
+        dirty.base(regf::Sequence2, dirty.base(regf::Sequence1) + 1);
+        hives.emplace_back("dirty", dirty.bytes());
 
         for (const auto& [name, bytes] : hives) {
             write(out / "reader", name, bytes);

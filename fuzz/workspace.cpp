@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/bytes.h"
 #include "platform/hive/choice.h"
 #include "platform/hive/hive.h"
 #include "targets.h"
@@ -69,9 +70,8 @@ std::pair<dev_t, ino_t> Workspace::identity() const {
 std::string said(std::string_view what, long long number) { return std::string(what) + " " + std::to_string(number); }
 
 void sealBaseBlock(std::string& hive) {
-    if (hive.size() < 512) return;
-    const std::uint32_t sum = platform::hive::baseBlockChecksum(hive);
-    for (int i = 0; i < 4; ++i) hive[508 + i] = static_cast<char>(sum >> (8 * i));
+    if (hive.size() < platform::hive::regf::HeaderSize) return;
+    platform::put32(hive, platform::hive::regf::Checksum, platform::hive::baseBlockChecksum(hive));
 }
 
 } // namespace fuzz

@@ -16,6 +16,7 @@ struct Vector {
     std::u16string text;
     std::string bytes;
 };
+void PrintTo(const Vector& row, std::ostream* os) { *os << row.name; }
 
 class RoundTrip : public testing::TestWithParam<Vector> {};
 
@@ -61,6 +62,7 @@ struct Unmappable {
     std::size_t first;
     std::string encoded; // each unmappable character becomes '?'
 };
+void PrintTo(const Unmappable& row, std::ostream* os) { *os << row.name; }
 
 class NoMapping : public testing::TestWithParam<Unmappable> {};
 
@@ -98,6 +100,7 @@ struct Broken {
     std::string bytes;
     std::u16string text;
 };
+void PrintTo(const Broken& row, std::ostream* os) { *os << row.name; }
 
 class BrokenBytes : public testing::TestWithParam<Broken> {};
 

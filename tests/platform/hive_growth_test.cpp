@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <hivex.h>
@@ -19,7 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "child_process.h"
 #include "hive_fixture.h"
+#include "value_query.h"
 #include "platform/codepage.h"
 #include "platform/hive/choice.h"
 #include "platform/hive/format.h"
@@ -29,34 +30,28 @@
 
 namespace {
 
-using platform::le32;
-
 using namespace platform;
 using hive::FreeSpace;
 using Range = FreeSpace::Range;
 using Ranges = std::vector<Range>;
+using testsupport::fileOffset;
+using testsupport::HiveImage;
 using testsupport::HiveValue;
-
-constexpr std::size_t Bins = 4096; // where the hive bins start in a file
-
-void set32(std::string& h, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
-}
+using namespace testsupport::fields;
 
 // --- the free space of the bins --------------------------------------------------------------
 
 // Hive bins made of cells given by their size fields (negative: in use). A bin is as large as
 // its cells round up to; cells that do not fill it leave it untiled, as in a damaged file.
 std::string bin(std::uint32_t at, const std::vector<std::int32_t>& cells) {
-    std::uint32_t used = 32;
+    std::uint32_t used = hive::BinHeaderSize;
     for (std::int32_t c : cells) used += static_cast<std::uint32_t>(c < 0 ? -c : c);
-    std::string b((used + 4095) / 4096 * 4096, '\0');
-    b.replace(0, 4, "hbin");
-    set32(b, 4, at);
-    set32(b, 8, static_cast<std::uint32_t>(b.size()));
-    std::uint32_t cell = 32;
+    const auto size = static_cast<std::uint32_t>((used + hive::HiveBinSize - 1) / hive::HiveBinSize * hive::HiveBinSize);
+    std::string b = testsupport::binHeader(at, size);
+    b.resize(size, '\0');
+    std::uint32_t cell = hive::BinHeaderSize;
     for (std::int32_t c : cells) {
-        set32(b, cell, static_cast<std::uint32_t>(c));
+        put32(b, cell + hive::cell::Size, static_cast<std::uint32_t>(c));
         cell += static_cast<std::uint32_t>(c < 0 ? -c : c);
     }
     return b;
@@ -76,7 +71,7 @@ TEST(FreeSpace, OffersTheFreeCellsOfSoundBinsMergedWithTheirNeighbours) {
     bins += bin(4096, {-96, 4096 - 32 - 96});             // a free cell at the end of a bin
     bins += page(8192, {64, 100});                         // not tiled: a size that is no multiple of 8
     std::string badHeader = page(12288, {48});
-    set32(badHeader, 8, 4000);                             // a bin size of no whole pages
+    put32(badHeader, hbin::Size, 4000);                    // a bin size of no whole pages
     bins += badHeader;
     bins += page(16384, {40});                             // found again on the next page
     FreeSpace space(bins);
@@ -177,6 +172,7 @@ TEST(FreeSpace, ACellTakesTheSmallestRunThatHoldsIt) {
 struct NewBin {
     std::uint32_t cell, bin;
 };
+void PrintTo(const NewBin& row, std::ostream* os) { *os << "Cell" << row.cell; }
 
 class FreeSpaceNewBin : public testing::TestWithParam<NewBin> {};
 
@@ -255,7 +251,7 @@ TEST(FreeSpace, NoBinReachesTheLimit) {
 
 TEST(FreeSpace, NoBinIsAddedInsideOneThatClaimsPagesPastTheEnd) {
     std::string bins = page(0, {64}) + page(4096, {128});
-    set32(bins, 4096 + 8, 3 * 4096); // the last bin's header claims two pages the file lacks
+    put32(bins, 4096 + hbin::Size, 3 * 4096); // the last bin's header claims two pages the file lacks
     FreeSpace space(bins);
     EXPECT_EQ(space.allocate(64), 64u) << "free space in sound bins is still used";
     EXPECT_EQ(space.allocate(64), std::nullopt);
@@ -265,17 +261,13 @@ TEST(FreeSpace, NoBinIsAddedInsideOneThatClaimsPagesPastTheEnd) {
 }
 
 TEST(FreeSpace, ACommitThatNeedsABinPastAClaimedEndIsRefusedAsCorrupt) {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("SOFTWARE");
-    testsupport::makeHive(file, {testsupport::textValue("DefaultUserName", u"Administrator")});
-    std::string h = testsupport::fileBytes(file);
-    std::size_t last = 0;
-    for (std::size_t at = 0; at < le32(h, 40); at += le32(h, Bins + at + 8)) last = at;
-    set32(h, Bins + last + 8, le32(h, Bins + last + 8) + 2 * 4096);
-    set32(h, 508, hive::baseBlockChecksum(h));
-    testsupport::writeFile(file, h);
+    testsupport::HiveFile hiveFile;
+    hiveFile.make({testsupport::textValue("DefaultUserName", u"Administrator")});
+    HiveImage h = hiveFile.image();
+    const std::size_t last = h.bins().back();
+    h.put32(last + hbin::Size, h.u32(last + hbin::Size) + 2 * 4096).seal();
+    hiveFile.overwrite(h);
 
-    const testsupport::ScopedHive scope(file);
     Key key = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);
     const std::string big(64 * 1024, 'b');
@@ -284,7 +276,7 @@ TEST(FreeSpace, ACommitThatNeedsABinPastAClaimedEndIsRefusedAsCorrupt) {
               status::Success);
     EXPECT_EQ(RegCloseKey(key), status::RegistryCorrupt);
     EXPECT_EQ(LastFailureDetail().reason, FailureReason::None) << "not the size limit";
-    EXPECT_EQ(testsupport::fileBytes(file), h);
+    EXPECT_EQ(hiveFile.contents(), h.bytes());
 }
 
 // --- commits over a long life ----------------------------------------------------------------
@@ -293,21 +285,23 @@ TEST(FreeSpace, ACommitThatNeedsABinPastAClaimedEndIsRefusedAsCorrupt) {
 // sequence numbers, its checksum, the bins' size that of the file less the base block), bins
 // one after the other, each tiled exactly by cells of whole multiples of 8, and no two free
 // cells side by side.
-std::string structureFault(const std::string& h) {
-    if (h.size() < Bins + 4096 || h.substr(0, 4) != "regf") return "no hive";
-    if (le32(h, 4) != le32(h, 8)) return "sequence numbers differ";
-    if (le32(h, 508) != hive::baseBlockChecksum(h.substr(0, 512))) return "checksum";
-    const std::uint32_t binsSize = le32(h, 40);
-    if (binsSize != h.size() - Bins) return "bins size " + std::to_string(binsSize) + " in a file of " + std::to_string(h.size());
+std::string structureFault(const std::string& bytes) {
+    const HiveImage h(bytes);
+    if (bytes.size() < hive::BaseBlockSize + hive::HiveBinSize || h.get(regf::Signature, 4) != "regf") return "no hive";
+    if (h.base(regf::Sequence1) != h.base(regf::Sequence2)) return "sequence numbers differ";
+    if (h.base(regf::Checksum) != hive::baseBlockChecksum(bytes)) return "checksum";
+    const std::uint32_t binsSize = h.base(regf::BinsSize);
+    if (binsSize != bytes.size() - hive::BaseBlockSize)
+        return "bins size " + std::to_string(binsSize) + " in a file of " + std::to_string(bytes.size());
     if (binsSize > hive::BinsLimit) return "bins beyond the limit";
     for (std::uint32_t at = 0; at < binsSize;) {
-        const std::uint32_t size = le32(h, Bins + at + 8);
-        if (h.substr(Bins + at, 4) != "hbin" || le32(h, Bins + at + 4) != at || size < 4096 || size % 4096 != 0 ||
-            size > binsSize - at)
+        const std::uint32_t size = h.u32(fileOffset(at) + hbin::Size);
+        if (h.get(fileOffset(at) + hbin::Signature, 4) != "hbin" || h.u32(fileOffset(at) + hbin::Offset) != at ||
+            size < hive::HiveBinSize || size % hive::HiveBinSize != 0 || size > binsSize - at)
             return "bin header at " + std::to_string(at);
         bool lastFree = false;
-        for (std::uint32_t cell = at + 32; cell < at + size;) {
-            const auto field = static_cast<std::int32_t>(le32(h, Bins + cell));
+        for (std::uint32_t cell = at + hive::BinHeaderSize; cell < at + size;) {
+            const auto field = static_cast<std::int32_t>(h.u32(fileOffset(cell) + hive::cell::Size));
             const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
             if (length < 8 || length % 8 != 0 || length > at + size - cell) return "cell at " + std::to_string(cell);
             if (field > 0 && lastFree) return "free cells side by side at " + std::to_string(cell);
@@ -377,16 +371,11 @@ void expectReadWhole(const std::string& file, std::size_t stride = 1) {
         if (!ascii(v.key) || !ascii(v.value.name)) continue;
         Key key = 0;
         ASSERT_EQ(RegOpenKeyExA(LocalMachine, ("Software\\" + v.key).c_str(), 0, KeyRead, &key), status::Success) << v.key;
-        std::uint32_t type = 0;
-        std::uint32_t size = 0;
-        ASSERT_EQ(RegQueryValueExA(key, v.value.name.c_str(), nullptr, &type, nullptr, &size), status::Success) << v.value.name;
-        std::string data(size, '\0');
-        ASSERT_EQ(RegQueryValueExA(key, v.value.name.c_str(), nullptr, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size),
-                  status::Success);
-        data.resize(size);
-        EXPECT_EQ(type, v.value.type) << v.value.name;
+        const testsupport::Read read = testsupport::queryWhole(key, v.value.name.c_str());
+        ASSERT_EQ(read.code, status::Success) << v.value.name;
+        EXPECT_EQ(read.type, v.value.type) << v.value.name;
         const bool text = v.value.type == RegSz || v.value.type == RegExpandSz || v.value.type == RegMultiSz;
-        EXPECT_EQ(data, text ? utf16Text(v.value.bytes) : v.value.bytes) << v.key << "\\" << v.value.name;
+        EXPECT_EQ(read.data, text ? utf16Text(v.value.bytes) : v.value.bytes) << v.key << "\\" << v.value.name;
         EXPECT_EQ(RegCloseKey(key), status::Success);
     }
 }
@@ -394,32 +383,23 @@ void expectReadWhole(const std::string& file, std::size_t stride = 1) {
 // Whether the segments of the big data of the Winlogon value `name` lie in the file in the
 // order of their list, as some readers join them.
 bool segmentsAscend(const std::string& file, const char* name) {
-    Hive h(hivex_open(file.c_str(), 0), &hivex_close);
-    hive_node_h key = hivex_root(h.get());
-    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"}) key = hivex_node_get_child(h.get(), key, part);
-    const std::string bytes = testsupport::fileBytes(file);
-    const std::size_t db = Bins + le32(bytes, hivex_node_get_value(h.get(), key, name) + 4 + 8) + 4;
-    const std::size_t list = Bins + le32(bytes, db + 4) + 4;
-    for (std::size_t i = 1; i < platform::le16(bytes, db + 2); ++i)
-        if (le32(bytes, list + 4 * i) <= le32(bytes, list + 4 * (i - 1))) return false;
-    return bytes.substr(db, 2) == "db";
+    HiveImage h(testsupport::fileBytes(file));
+    const HiveImage::Cell data = h.cell(testsupport::valueCellOf(file, testsupport::WinlogonInHive, name)).ref(vk::DataOffset);
+    if (data.get(db::Signature, 2) != "db") return false;
+    const HiveImage::Cell list = data.ref(db::SegmentList);
+    for (std::size_t i = 1; i < data.field16(db::SegmentCount); ++i)
+        if (list.field(4 * i) <= list.field(4 * (i - 1))) return false;
+    return true;
 }
 
-class Growth : public testing::TestWithParam<std::uint32_t> {
+class Growth : public testing::TestWithParam<std::uint32_t>, protected testsupport::HiveFile {
 protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::optional<testsupport::ScopedHive> scope;
-
     // The default hive, as tight as a hive gets (hivex leaves little free space), in the
     // format under test.
     void makeHive() {
         ASSERT_EQ(hive::ensureDefaultHive(file), status::Success);
-        std::string h = testsupport::fileBytes(file);
-        set32(h, 24, GetParam());
-        set32(h, 508, hive::baseBlockChecksum(h.substr(0, 512)));
-        testsupport::writeFile(file, h);
-        scope.emplace(file);
+        format(GetParam());
+        point();
     }
     std::uint64_t size() const { return std::filesystem::file_size(file); }
 };
@@ -469,8 +449,7 @@ TEST_P(Growth, TwoHundredRegistersStayWithinOneBinOfTheFirst) {
 
         if (round == 0) afterFirst = size();
         EXPECT_LE(size(), afterFirst + 4096);
-        const std::string h = testsupport::fileBytes(file);
-        ASSERT_EQ(structureFault(h), "");
+        ASSERT_EQ(structureFault(contents()), "");
         ASSERT_NO_FATAL_FAILURE(expectReadWhole(file));
     }
 }
@@ -490,7 +469,7 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
                   status::Success);
         ASSERT_EQ(RegCloseKey(key), status::Success);
         EXPECT_LE(size(), before + 2 * Megabyte);
-        ASSERT_EQ(structureFault(testsupport::fileBytes(file)), "");
+        ASSERT_EQ(structureFault(contents()), "");
         const auto large = testsupport::readValue(file, "Large");
         ASSERT_TRUE(large);
         EXPECT_TRUE(large->bytes == data);
@@ -500,7 +479,7 @@ TEST_P(Growth, TwentyCommitsOfOneMegabyteValueGrowByAtMostTwiceIt) {
     }
     ASSERT_NO_FATAL_FAILURE(expectReadWhole(file));
     // So a reader that joins them in the order of the file reads the value right.
-    if (!testsupport::haveReglookup()) GTEST_SKIP() << "reglookup is not installed";
+    if (!platformtest::have("reglookup")) GTEST_SKIP() << "reglookup is not installed";
     EXPECT_TRUE(testsupport::reglookupData(file, testsupport::WinlogonInHive, "Large") == data);
 }
 
@@ -513,8 +492,9 @@ struct RealHive {
     const char* file;
     const char* key; // below HKEY_LOCAL_MACHINE, inside the hive
 };
+void PrintTo(const RealHive& row, std::ostream* os) { *os << row.file; }
 
-class RealHives : public testing::TestWithParam<RealHive> {};
+class RealHives : public testing::TestWithParam<RealHive>, protected testsupport::HiveFile {};
 
 // Real free space is scarce and scattered, and real bins come in many sizes: registers over a
 // copy of a hive that Windows wrote keep it within a bin of its size after the first, and every
@@ -522,19 +502,16 @@ class RealHives : public testing::TestWithParam<RealHive> {};
 // sequence numbers made equal), as Windows would leave it after replaying its logs.
 TEST_P(RealHives, RegistersOnAHiveWindowsWroteStayWithinOneBin) {
     const std::string folder = VANTORIO_REAL_HIVES;
-    if (!std::filesystem::exists(folder + "/" + GetParam().file + ".xz"))
-        GTEST_SKIP() << "no hives of Windows in " << folder;
-    testsupport::TempDir dir;
-    const std::string file = dir.file("SOFTWARE");
-    const std::string unpack = "xz -dc '" + folder + "/" + GetParam().file + ".xz' > '" + file + "'";
-    if (std::system(unpack.c_str()) != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
-    std::string h = testsupport::fileBytes(file);
-    set32(h, 8, le32(h, 4));
-    set32(h, 508, hive::baseBlockChecksum(h.substr(0, 512)));
-    testsupport::writeFile(file, h);
+    const std::string packed = folder + "/" + GetParam().file + ".xz";
+    if (!std::filesystem::exists(packed)) GTEST_SKIP() << "no hives of Windows in " << folder;
+    const platformtest::Outcome unpacked = platformtest::launch({"xz", {"-dc", packed}});
+    if (unpacked.status != 0) GTEST_SKIP() << "xz cannot unpack " << GetParam().file;
+    HiveImage h(unpacked.out);
+    h.base(regf::Sequence2, h.base(regf::Sequence1));
+    overwrite(h);
     const auto before = everyValue(file);
     ASSERT_TRUE(before);
-    const testsupport::ScopedHive scope(file);
+    point();
 
     const std::string big = std::string(40000, 'b');
     std::uint64_t afterFirst = 0;
@@ -556,7 +533,7 @@ TEST_P(RealHives, RegistersOnAHiveWindowsWroteStayWithinOneBin) {
         ASSERT_EQ(RegCloseKey(key), status::Success);
         if (round == 0) afterFirst = std::filesystem::file_size(file);
         EXPECT_LE(std::filesystem::file_size(file), afterFirst + 4096);
-        ASSERT_EQ(structureFault(testsupport::fileBytes(file)), "");
+        ASSERT_EQ(structureFault(contents()), "");
     }
     // Everything the hive held is still there, beside the new values, and reads whole.
     const auto after = everyValue(file);
@@ -600,32 +577,18 @@ private:
     int fd_;
 };
 
-class SizeLimit : public testing::Test {
+class SizeLimit : public testing::Test, protected testsupport::HiveFile {
 protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::optional<testsupport::ScopedHive> scope;
-    std::string small;          // the hive before anything was added at its end
-    std::size_t userValue = 0;  // where it keeps DefaultUserName's value cell (a file offset)
+    std::size_t userValue = 0;  // where the hive keeps DefaultUserName's value cell (a file offset)
 
     // A hive whose bins reach `end`: after the bins of a small hive, one bin up to the limit
     // holding one cell in use whose inside is a hole of the file, then `more` (bins beyond
     // the limit, whole). Nothing near 2 GiB is ever written.
     void makeHugeHive(const std::string& more = {}) {
-        testsupport::makeHive(file, {testsupport::textValue("DefaultUserName", u"Administrator"),
-                                     testsupport::textValue("AutoAdminLogon", u"1")});
-        small = testsupport::fileBytes(file);
-        {
-            Hive h(hivex_open(file.c_str(), 0), &hivex_close);
-            ASSERT_TRUE(h);
-            hive_node_h node = hivex_root(h.get());
-            for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"})
-                node = hivex_node_get_child(h.get(), node, part);
-            userValue = hivex_node_get_value(h.get(), node, "DefaultUserName");
-            ASSERT_EQ(small.substr(userValue + 4, 2), "vk");
-        }
+        make({testsupport::textValue("DefaultUserName", u"Administrator"), testsupport::textValue("AutoAdminLogon", u"1")});
+        userValue = testsupport::valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName");
+        ASSERT_EQ(image().cell(userValue).get(vk::Signature, 2), "vk");
         testsupport::growToTheLimit(file, more);
-        scope.emplace(file);
     }
 
     // A change that no free space of the small hive holds: it needs a bin at the end.
@@ -661,11 +624,9 @@ TEST_F(SizeLimit, ACommitThatNeedsABinBeyondItWritesNothing) {
     // The hive is sound and reads as before.
     Key key = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::Success);
-    char user[32] = {};
-    std::uint32_t size = sizeof user;
-    EXPECT_EQ(RegQueryValueExA(key, "DefaultUserName", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(user), &size),
-              status::Success);
-    EXPECT_STREQ(user, "Administrator");
+    const testsupport::Read user = testsupport::queryWhole(key, "DefaultUserName");
+    EXPECT_EQ(user.code, status::Success);
+    EXPECT_STREQ(user.data.c_str(), "Administrator");
     EXPECT_EQ(RegCloseKey(key), status::Success);
     expectRefused("Large");
 }
@@ -673,31 +634,19 @@ TEST_F(SizeLimit, ACommitThatNeedsABinBeyondItWritesNothing) {
 TEST_F(SizeLimit, OffsetsWithTheTopBitSetAreDamageEvenInsideTheBins) {
     // A bin beyond the limit with a sound data cell, which DefaultUserName's data is made to
     // name: the offset lies inside the bins, yet no cell of a file may be there.
-    std::string beyond(4096, '\0');
-    beyond.replace(0, 4, "hbin");
-    set32(beyond, 4, hive::BinsLimit);
-    set32(beyond, 8, 4096);
-    set32(beyond, 32, static_cast<std::uint32_t>(-16));
-    beyond.replace(36, 8, std::string("x\0y\0z\0\0\0", 8));
-    set32(beyond, 48, 4096 - 48);
+    const std::string beyond = testsupport::newBin(hive::BinsLimit, {std::string("x\0y\0z\0\0\0", 8)});
     ASSERT_NO_FATAL_FAILURE(makeHugeHive(beyond));
-    std::string field(8, '\0');
-    set32(field, 0, 6);                          // six bytes of data
-    set32(field, 4, hive::BinsLimit + 32);       // in the cell beyond the limit
+    // Its DataSize and DataOffset, side by side: six bytes of data in the cell beyond the limit.
+    const std::string field = bytes32(6) + bytes32(hive::BinsLimit + static_cast<std::uint32_t>(hive::BinHeaderSize));
     const int fd = ::open(file.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(pwrite(fd, field.data(), 8, static_cast<off_t>(userValue + 4 + 4)), 8);
+    ASSERT_EQ(pwrite(fd, field.data(), 8, static_cast<off_t>(userValue + cell::Payload + vk::DataSize)), 8);
     ::close(fd);
 
     Key key = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);
-    char data[16] = {};
-    std::uint32_t size = sizeof data;
-    EXPECT_EQ(RegQueryValueExA(key, "DefaultUserName", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(data), &size),
-              status::RegistryCorrupt);
-    size = sizeof data;
-    EXPECT_EQ(RegQueryValueExA(key, "AutoAdminLogon", nullptr, nullptr, reinterpret_cast<std::uint8_t*>(data), &size),
-              status::Success);
+    EXPECT_EQ(testsupport::queryWhole(key, "DefaultUserName").code, status::RegistryCorrupt);
+    EXPECT_EQ(testsupport::queryWhole(key, "AutoAdminLogon").code, status::Success);
     EXPECT_EQ(RegCloseKey(key), status::Success);
     // Nor is a hive whose bins already pass the limit ever written, whatever the change.
     expectRefused("Small");

@@ -51,20 +51,17 @@ std::vector<std::string> entries(const std::string& folder) {
     return names;
 }
 
-class RealUse : public testing::Test {
+// The hive in a folder "images"; each test names it to the registry (point) as it likes.
+class RealUse : public testing::Test, public testsupport::HiveFile {
 public:
-    testsupport::TempDir dir;
-    std::string images = dir.file("images");  // where the real file lives
-    std::string file = images + "/SOFTWARE";
+    const std::string& images = folder;  // where the real file lives
     std::string elsewhere = dir.file("elsewhere");
-    std::optional<testsupport::ScopedHive> scope;
 
+    RealUse() : HiveFile("images") {}
     void SetUp() override {
-        fs::create_directories(images);
         fs::create_directories(elsewhere);
-        testsupport::makeHive(file, {textValue("DefaultUserName", u"before")});
+        make({textValue("DefaultUserName", u"before")});
     }
-    void name(const std::string& path) { scope.emplace(path); }
 };
 
 // --- names that lead to the file -------------------------------------------------------------
@@ -85,7 +82,7 @@ TEST_P(SymbolicLinks, LeadToTheFileThatIsReplaced) {
         if (fs::is_symlink(e.symlink_status())) links.emplace_back(e.path().string(), fs::read_symlink(e.path()));
     ASSERT_FALSE(links.empty());
     const std::vector<std::string> elsewhereBefore = entries(elsewhere);
-    name(named);
+    point(named);
 
     EXPECT_EQ(setUserName("after"), (std::vector<long>{0, 0}));
     EXPECT_EQ(userName(file), textValue("DefaultUserName", u"after"));
@@ -133,7 +130,7 @@ TEST_F(RealUse, LinkChangedWhileOpenDoesNotRedirectTheCommit) {
     const std::string otherBefore = testsupport::fileBytes(other);
     const std::string link = elsewhere + "/SOFTWARE";
     fs::create_symlink(file, link);
-    name(link);
+    point(link);
     EXPECT_EQ(setUserName("after", [&] {
                   fs::remove(link);
                   fs::create_symlink(other, link);
@@ -152,7 +149,7 @@ TEST_F(RealUse, TheFileFoundFirstIsTheOnlyFileWritten) {
     const std::string otherBefore = testsupport::fileBytes(other);
     const std::string link = elsewhere + "/SOFTWARE";
     fs::create_symlink(file, link);
-    name(link);
+    point(link);
     Key key = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::Success);
     RegCloseKey(key);
@@ -180,7 +177,7 @@ TEST_F(RealUse, ReplacementKeepsTheFilesAccessAndLeavesNothingBehind) {
     const std::string before = platformtest::outputOf(access);
     for (const char* stale : {".SOFTWARE.new-a1B2c3", ".SOFTWARE.probe-XyZ789"}) testsupport::writeFile(images + "/" + stale, "x");
     for (const char* kept : {".SOFTWARE.new-a1B2", ".OTHER.new-a1B2c3", "SOFTWARE.new-a1B2c3"}) testsupport::writeFile(images + "/" + kept, "x");
-    name(file);
+    point(file);
     EXPECT_EQ(setUserName("after"), (std::vector<long>{0, 0}));
     EXPECT_EQ(userName(file), textValue("DefaultUserName", u"after"));
     EXPECT_EQ(platformtest::outputOf(access), before);
@@ -192,7 +189,7 @@ TEST_F(RealUse, ReplacementKeepsTheFilesAccessAndLeavesNothingBehind) {
 TEST_F(RealUse, RelativeNameSurvivesAChangeOfWorkingFolder) {
     const fs::path was = fs::current_path();
     fs::current_path(dir.path());
-    name("images/SOFTWARE");
+    point("images/SOFTWARE");
     EXPECT_EQ(setUserName("first"), (std::vector<long>{0, 0}));
     fs::current_path(elsewhere);
     const std::vector<long> second = setUserName("second");
@@ -222,7 +219,7 @@ TEST_P(Refusal, KeepsTheHiveAndSaysWhy) {
         GTEST_SKIP() << "needs root to set up";
     if (row.unprivileged) chmod(dir.path().c_str(), 0755);
     const std::string concerned = row.prepare(*this);
-    name(file);
+    point(file);
     const std::string before = testsupport::fileBytes(file);
     const std::string at = file;
     const bool ownNamespace = row.reason == FailureReason::ReadOnlyFileSystem;
@@ -263,9 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"PendingLogChanges", FailureReason::PendingLogChanges, false, false,
                     [](RealUse& t) {
-                        std::string b = testsupport::fileBytes(t.file);
+                        std::string b = t.contents();
                         testsupport::leaveWriteUnfinished(b);
-                        testsupport::writeFile(t.file, b);
+                        t.overwrite(b);
                         return t.file;
                     }},
         RefusalCase{"HardLinks", FailureReason::HardLinks, false, false,
@@ -303,7 +300,7 @@ TEST_F(RealUse, GroupThatTheFolderPassesOnIsReproducible) {
     chown(images.c_str(), platformtest::Nobody, 0);
     chmod(images.c_str(), 02775);
     chown(file.c_str(), platformtest::Nobody, 0);
-    name(file);
+    point(file);
     const std::string at = file;
     const std::vector<long> report = inChild({true, ""}, [&] {
         std::vector<long> r = setUserName("after");

@@ -20,10 +20,9 @@ using namespace platform;
 using testsupport::textValue;
 
 TEST(NoAdvisoryLocks, HiveIsReadAndChanged) {
-    testsupport::TempDir dir;
-    const std::string file = dir.file("SOFTWARE");
-    testsupport::makeHive(file, {textValue("DefaultUserName", u"before")});
-    testsupport::ScopedHive scope(file);
+    testsupport::HiveFile hive;
+    hive.make({textValue("DefaultUserName", u"before")});
+    const std::string& file = hive.file;
 
     Key key = 0, reader = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::Success);

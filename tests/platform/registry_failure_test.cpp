@@ -14,7 +14,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -30,8 +29,10 @@ using namespace platform;
 using namespace std::string_literals;
 using platformtest::ChildOptions;
 using platformtest::inChild;
+using testsupport::HiveImage;
 using testsupport::HiveValue;
 using testsupport::textValue;
+using namespace testsupport::fields;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
@@ -56,22 +57,18 @@ std::vector<long> changeAndClose(const std::function<void()>& beforeClose = {}) 
     return {open, set, del, close, RegCloseKey(key)};
 }
 
-class FailureTest : public testing::Test {
+// The hive in a folder of its own inside the test's temporary folder.
+class FailureTest : public testing::Test, protected testsupport::HiveFile {
 protected:
-    testsupport::TempDir dir;
-    std::string folder = dir.file("hive");
-    std::string file = folder + "/SOFTWARE";
-    std::optional<testsupport::ScopedHive> scope;
     std::string original;
 
+    FailureTest() : HiveFile("hive") {}
     void SetUp() override {
-        std::filesystem::create_directory(folder);
-        testsupport::makeHive(file, Winlogon);
-        original = testsupport::fileBytes(file);
-        scope.emplace(file);
+        make(Winlogon);
+        original = contents();
     }
     void expectUntouched() {
-        EXPECT_EQ(testsupport::fileBytes(file) == original, true) << "the hive file changed";
+        EXPECT_EQ(contents() == original, true) << "the hive file changed";
         EXPECT_EQ(count(folder), 1) << "something was left beside the hive";
     }
 };
@@ -166,12 +163,6 @@ TEST_F(FailureTest, ReadingDoesNotNeedAWritableHive) {
 
 // --- files that are not (whole) hives -------------------------------------------------------
 
-std::string withChecksum(std::string hive) {
-    const std::uint32_t sum = hive::baseBlockChecksum(hive);
-    for (int i = 0; i < 4; ++i) hive[508 + i] = static_cast<char>(sum >> (8 * i));
-    return hive;
-}
-
 std::string randomBytes(std::size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string out(n, '\0');
@@ -183,29 +174,29 @@ struct BadFile {
     const char* name;
     std::string (*make)(const std::string& valid);
 };
+void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
 
 const BadFile BadFiles[] = {
     {"Empty", [](const std::string&) { return std::string(); }},
     {"RandomBytes", [](const std::string&) { return randomBytes(16384, 1); }},
     {"SignatureThenRandomBytes", [](const std::string&) { return "regf" + randomBytes(16380, 2); }},
-    {"OnlyTheBaseBlock", [](const std::string& v) { return v.substr(0, 4096); }},
+    {"OnlyTheBaseBlock", [](const std::string& v) { return v.substr(0, hive::BaseBlockSize); }},
     {"CutInsideTheFirstBin", [](const std::string& v) { return v.substr(0, 6000); }},
-    {"LastBinMissing", [](const std::string& v) { return v.substr(0, v.size() - 4096); }},
+    {"LastBinMissing", [](const std::string& v) { return v.substr(0, v.size() - hive::HiveBinSize); }},
     {"CutOneByteShort", [](const std::string& v) { return v.substr(0, v.size() - 1); }},
-    {"BadChecksum", [](const std::string& v) { std::string h = v; h[509] ^= 0x55; return h; }},
-    {"RootOutsideTheFile", [](const std::string& v) {
-         std::string h = v;
-         h[36] = '\xF0'; h[37] = '\xFF'; h[38] = '\xFF'; h[39] = '\x7F';
-         return withChecksum(h);
-     }},
-    {"FirstBinSignatureBroken", [](const std::string& v) { std::string h = v; h[4096] = 'X'; return h; }},
+    {"BadChecksum", [](const std::string& v) {
+         HiveImage h(v);
+         return h.put32(regf::Checksum, h.base(regf::Checksum) ^ 0x5500).bytes(); }},
+    {"RootOutsideTheFile", [](const std::string& v) { return HiveImage(v).base(regf::RootCell, 0x7FFFFFF0).bytes(); }},
+    {"FirstBinSignatureBroken", [](const std::string& v) {
+         return HiveImage(v).put(hive::BaseBlockSize + hbin::Signature, "X").bytes(); }},
 };
 
 class NotAHive : public FailureTest, public testing::WithParamInterface<BadFile> {};
 
 TEST_P(NotAHive, IsReportedCorruptAndNeverWritten) {
     original = GetParam().make(original);
-    testsupport::writeFile(file, original);
+    overwrite(original);
     for (std::uint32_t access : {KeyAllAccess, KeyRead}) {
         Key key = 0;
         const Status code = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, access, &key);
@@ -220,10 +211,8 @@ INSTANTIATE_TEST_SUITE_P(Hive, NotAHive, testing::ValuesIn(BadFiles),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FailureTest, DirtyHiveReadsButIsNotWritten) {
-    std::string dirty = original;
-    dirty[8] = static_cast<char>(dirty[8] + 1); // the second sequence number lags behind
-    original = withChecksum(dirty);
-    testsupport::writeFile(file, original);
+    testsupport::leaveWriteUnfinished(original); // the second sequence number lags behind
+    overwrite(original);
 
     Key key = 0;
     EXPECT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key), status::AccessDenied);
@@ -246,8 +235,8 @@ TEST_F(FailureTest, DamagedHivesNeverCrash) {
         std::string damaged = valid;
         const int flips = 1 + static_cast<int>(gen() % 16);
         for (int i = 0; i < flips; ++i)
-            damaged[4096 + gen() % (damaged.size() - 4096)] = static_cast<char>(gen());
-        testsupport::writeFile(file, damaged);
+            damaged[hive::BaseBlockSize + gen() % (damaged.size() - hive::BaseBlockSize)] = static_cast<char>(gen());
+        overwrite(damaged);
         Key key = 0;
         if (RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key) != status::Success) continue;
         for (const char* name : names) {
@@ -266,23 +255,17 @@ TEST_F(FailureTest, DamagedHivesNeverCrash) {
 // --- another process holding the hive -------------------------------------------------------
 
 TEST_F(FailureTest, SecondProcessWaitsForTheFirstAndSeesItsChange) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    platformtest::Child child({}, [] {
         Key key = 0;
-        if (RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key) != 0) _exit(1);
-        if (write(ready[1], "o", 1) != 1) _exit(2);
+        const long open = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
+        if (open != status::Success) return std::vector<long>{open};
+        platformtest::readyInChild();
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         const std::string text = "child\0"s;
-        if (RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes(text), 6) != 0) _exit(3);
-        _exit(RegCloseKey(key) == 0 ? 0 : 4);
-    }
-    close(ready[1]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    close(ready[0]);
+        const long set = RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes(text), 6);
+        return std::vector<long>{open, set, RegCloseKey(key)};
+    });
+    ASSERT_TRUE(child.ready());
 
     const auto start = std::chrono::steady_clock::now();
     Key key = 0;
@@ -294,10 +277,7 @@ TEST_F(FailureTest, SecondProcessWaitsForTheFirstAndSeesItsChange) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), "child\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
     EXPECT_GE(waited, std::chrono::milliseconds(200)) << "the open did not wait for the other process";
-
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    EXPECT_EQ(child.wait(), (std::vector<long>{0, 0, 0}));
 }
 
 // The hive holds a password in clear: none of this may print anything.

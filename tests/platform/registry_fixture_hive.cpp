@@ -7,23 +7,18 @@
 namespace registrytable {
 
 struct FreshKey::Impl {
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
+    testsupport::HiveFile hive;
     std::string subKey = testsupport::WinlogonKey;
-    std::unique_ptr<testsupport::ScopedHive> scope;
 };
 
-FreshKey::FreshKey() : impl_(std::make_unique<Impl>()) {
-    testsupport::makeHive(impl_->file, std::vector<testsupport::HiveValue>{});
-    impl_->scope = std::make_unique<testsupport::ScopedHive>(impl_->file);
-}
+FreshKey::FreshKey() : impl_(std::make_unique<Impl>()) { impl_->hive.make(std::vector<testsupport::HiveValue>{}); }
 
 FreshKey::~FreshKey() = default;
 
 const std::string& FreshKey::subKey() const { return impl_->subKey; }
 
 void FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
-    testsupport::putValue(impl_->file, {name, type, bytes});
+    testsupport::putValue(impl_->hive.file, {name, type, bytes});
 }
 
 } // namespace registrytable

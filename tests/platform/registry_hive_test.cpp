@@ -4,21 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "child_process.h"
 #include "hive_check.h"
 #include "hive_fixture.h"
+#include "value_query.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 
@@ -32,14 +32,8 @@ using testsupport::utf16le;
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-std::string shellQuoted(const std::string& s) { return "'" + s + "'"; }
-
-// A query as the settings store makes it, returning the bytes stored.
-struct Read {
-    Status code;
-    std::uint32_t type;
-    std::string data;
-};
+// A query as the settings store makes it, into a buffer of `room` bytes, returning the bytes stored.
+using testsupport::Read;
 Read query(Key key, const char* name, std::uint32_t room = 1024) {
     std::string buffer(room, '\xCC');
     std::uint32_t type = RegSz;
@@ -55,26 +49,12 @@ Key openWinlogon(std::uint32_t access = KeyAllAccess, Status expected = status::
     return key;
 }
 
-class HiveTest : public testing::Test {
-protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::optional<testsupport::ScopedHive> scope;
-
-    void makeHive(const std::vector<HiveValue>& values) {
-        testsupport::makeHive(file, values);
-        scope.emplace(file);
-    }
-    void makeHive(const std::vector<testsupport::HiveKey>& keys) {
-        testsupport::makeHive(file, keys);
-        scope.emplace(file);
-    }
-};
+class HiveTest : public testing::Test, protected testsupport::HiveFile {};
 
 // --- what lands in the file -----------------------------------------------------------------
 
 TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
-    makeHive(std::vector<HiveValue>{});
+    make(std::vector<HiveValue>{});
     const Key key = openWinlogon();
     const std::string test = "\x83\x65\x83\x58\x83\x67\0"s; // テスト
     EXPECT_EQ(RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes(test), 7), status::Success);
@@ -94,15 +74,12 @@ TEST_F(HiveTest, SetStoresUtf16AsHivexReadsIt) {
     EXPECT_EQ(*values, expected);
 
     // And hivex's command-line reader agrees.
-    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultPassword"),
-              "テスト\n");
-    EXPECT_EQ(platformtest::outputOf("hivexget " + shellQuoted(file) + " " + shellQuoted(testsupport::WinlogonInHive) + " DefaultUserName"),
-              "ソ表a\n");
+    EXPECT_EQ(platformtest::launch({"hivexget", {file, testsupport::WinlogonInHive, "DefaultPassword"}}).out, "テスト\n");
+    EXPECT_EQ(platformtest::launch({"hivexget", {file, testsupport::WinlogonInHive, "DefaultUserName"}}).out, "ソ表a\n");
 }
 
 TEST_F(HiveTest, HiveFilledByHivexshReads) {
-    testsupport::makeHive(file, std::vector<testsupport::HiveKey>{});
-    scope.emplace(file);
+    make(std::vector<testsupport::HiveKey>{});
     const std::string script = "add Microsoft\ncd Microsoft\nadd Windows NT\ncd Windows NT\nadd CurrentVersion\n"
                                "cd CurrentVersion\nadd Winlogon\ncd Winlogon\nsetval 4\n"
                                "AutoAdminLogon\nstring:1\n"
@@ -110,9 +87,7 @@ TEST_F(HiveTest, HiveFilledByHivexshReads) {
                                "ShutdownWithoutLogon\ndword:0x00000001\n"
                                "LegalNoticeText\nstring:\n"
                                "commit\n";
-    const std::string scriptFile = dir.file("script");
-    testsupport::writeFile(scriptFile, script);
-    ASSERT_EQ(std::system(("hivexsh -w " + shellQuoted(file) + " < " + shellQuoted(scriptFile) + " > /dev/null").c_str()), 0);
+    ASSERT_EQ(platformtest::launch({"hivexsh", {"-w", file}, {}, false, false, script}).status, 0);
 
     const Key key = openWinlogon();
     const Read autoLogon = query(key, "AutoAdminLogon", 64);
@@ -131,7 +106,7 @@ TEST_F(HiveTest, HiveFilledByHivexshReads) {
 }
 
 TEST_F(HiveTest, StoredTextOutsideTheCodePageReadsAsQuestionMarks) {
-    makeHive({textValue("DefaultUserName", u"café\U0001F600"),
+    make({textValue("DefaultUserName", u"café\U0001F600"),
               {"Odd", RegSz, "a\0b"s},                  // an odd byte count: the last byte is no character
               {"Unterminated", RegSz, utf16le(u"ab", false)}});
     const Key key = openWinlogon();
@@ -166,7 +141,7 @@ TEST_F(HiveTest, OtherValuesAndKeysSurviveSetAndDelete) {
         textValue("LegalNoticeText", u"notice"),
     };
     const std::vector<HiveValue> sibling = {{"Keep", RegBinary, "\x10\x20"s}, textValue("Text", u"表示")};
-    makeHive(std::vector<testsupport::HiveKey>{
+    make(std::vector<testsupport::HiveKey>{
         {testsupport::WinlogonInHive, winlogon},
         {"Microsoft\\Windows NT\\CurrentVersion\\Fonts", sibling},
         {"Classes", {textValue("", u"root default")}},
@@ -191,7 +166,7 @@ TEST_F(HiveTest, OtherValuesAndKeysSurviveSetAndDelete) {
 }
 
 TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
     const std::string original = testsupport::fileBytes(file);
@@ -209,7 +184,7 @@ TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
 }
 
 TEST_F(HiveTest, CommitReplacesTheFileKeepingModeAndOwner) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     if (platformtest::isRoot()) {
         ASSERT_EQ(chown(file.c_str(), 1234, 5678), 0);
@@ -240,10 +215,12 @@ struct PathRow {
     Status code;
 };
 
+void PrintTo(const PathRow& row, std::ostream* os) { *os << row.name; }
+
 class KeyPaths : public HiveTest, public testing::WithParamInterface<PathRow> {};
 
 TEST_P(KeyPaths, Resolve) {
-    makeHive(std::vector<testsupport::HiveKey>{
+    make(std::vector<testsupport::HiveKey>{
         {testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1")}},
         {"Ｖａｎｔｏｒｉｏ\\ソフト", {}},
     });
@@ -271,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HiveTest, OpenRelativeToAnOpenKey) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     Key software = 0, winlogon = 0, same = 0;
     ASSERT_EQ(RegOpenKeyExA(LocalMachine, "Software\\Microsoft", 0, KeyRead, &software), status::Success);
     EXPECT_EQ(RegOpenKeyExA(software, "windows nt\\currentversion\\winlogon", 0, KeyRead, &winlogon), status::Success);
@@ -282,7 +259,7 @@ TEST_F(HiveTest, OpenRelativeToAnOpenKey) {
 }
 
 TEST_F(HiveTest, AccessRightsOfTheHandle) {
-    makeHive({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1")});
     const std::string one = "1\0"s;
     const Key reader = openWinlogon(KeyRead);
     EXPECT_EQ(RegSetValueExA(reader, "AutoAdminLogon", 0, RegSz, bytes(one), 2), status::AccessDenied);
@@ -295,20 +272,20 @@ TEST_F(HiveTest, AccessRightsOfTheHandle) {
 }
 
 TEST_F(HiveTest, VariableReadAtEachOpen) {
-    makeHive({textValue("DefaultUserName", u"first")});
-    testsupport::TempDir other;
-    testsupport::makeHive(other.file("SOFTWARE"), {textValue("DefaultUserName", u"second")});
+    make({textValue("DefaultUserName", u"first")});
+    const std::string other = dir.file("OTHER");
+    testsupport::makeHive(other, {textValue("DefaultUserName", u"second")});
     Key key = openWinlogon();
     EXPECT_EQ(query(key, "DefaultUserName").data, "first\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
-    testsupport::ScopedHive switched(other.file("SOFTWARE"));
+    point(other);
     key = openWinlogon();
     EXPECT_EQ(query(key, "DefaultUserName").data, "second\0"s);
     EXPECT_EQ(RegCloseKey(key), status::Success);
 }
 
 TEST_F(HiveTest, NamedHiveThatIsMissingIsNeverCreated) {
-    scope.emplace(file);
+    point();
     openWinlogon(KeyAllAccess, status::FileNotFound);
     EXPECT_FALSE(std::filesystem::exists(file));
 }
@@ -353,7 +330,7 @@ TEST_F(DefaultHive, CreatedOnFirstOpenPrivateAndFresh) {
     const testsupport::HiveCheck check = testsupport::checkHiveFile(file);
     EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
     EXPECT_EQ(check.keys, 5u);
-    EXPECT_EQ(platformtest::outputOf("printf 'cd Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Winlogon\\nlsval\\n' | hivexsh " + shellQuoted(file)),
+    EXPECT_EQ(platformtest::launch({"hivexsh", {file}, {}, false, false, "cd Microsoft\\Windows NT\\CurrentVersion\\Winlogon\nlsval\n"}).out,
               "\"AutoAdminLogon\"=\"0\"\n\"DefaultUserName\"=\"Administrator\"\n\"DontDisplayLastUserName\"=\"0\"\n"
               "\"ShutdownWithoutLogon\"=\"1\"\n\"LegalNoticeCaption\"=\"\"\n\"LegalNoticeText\"=\"\"\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "a temporary file was left";
@@ -380,23 +357,15 @@ TEST_F(DefaultHive, ExistingDefaultHiveIsUsedAsItIs) {
 
 TEST_F(DefaultHive, ProcessesRacingToCreateItAllSucceed) {
     setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 4; ++i) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+    std::list<platformtest::Child> children;
+    for (int i = 0; i < 4; ++i)
+        children.emplace_back(platformtest::ChildOptions{}, [] {
             Key key = 0;
             Status s = RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyAllAccess, &key);
             if (s == status::Success) s = RegCloseKey(key);
-            _exit(s == status::Success ? 0 : 1);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int wstatus = 0;
-        waitpid(pid, &wstatus, 0);
-        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
-    }
+            return std::vector<long>{s};
+        });
+    for (platformtest::Child& child : children) EXPECT_EQ(child.wait(), std::vector<long>{status::Success});
     EXPECT_EQ(testsupport::readValues(dir.file("vantorio/SOFTWARE")), FreshWorkstation);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("vantorio")), {}), 1);
 }

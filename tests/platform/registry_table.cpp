@@ -102,6 +102,7 @@ struct Row {
     const char* name;
     std::vector<Step> steps;
 };
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 const std::vector<Row> Rows = {
     {"SixtyThreeCharactersFitSixtyFourBytes",
@@ -219,6 +220,7 @@ struct OpenRow {
     Key parent; // 0 means HKEY_LOCAL_MACHINE here; 1 stands for handle 0
     Status code;
 };
+void PrintTo(const OpenRow& row, std::ostream* os) { *os << row.name; }
 
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });

@@ -47,7 +47,7 @@ Outcome launch(const Launch& launch) {
         dup2(err[1], 2);
         if (launch.unprivileged && isRoot() && (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0))
             _exit(CannotExec);
-        execve(launch.program.c_str(), argv.data(), envp.data());
+        execvpe(launch.program.c_str(), argv.data(), envp.data());
         _exit(CannotExec);
     }
     close(in[0]);
@@ -91,13 +91,24 @@ Outcome launch(const Launch& launch) {
     return outcome;
 }
 
-std::vector<long> inChild(const ChildOptions& options, const std::function<std::vector<long>()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) return {-1};
-    const pid_t pid = fork();
-    if (pid < 0) return {-1};
-    if (pid == 0) {
-        close(fds[0]);
+namespace {
+// The write end of the pipe a Child's body tells the parent through that it is ready.
+int readyPipe = -1;
+} // namespace
+
+Child::Child(const ChildOptions& options, const std::function<std::vector<long>()>& body) {
+    int report[2], ready[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return;
+    if (pipe2(ready, O_CLOEXEC) != 0) {
+        close(report[0]);
+        close(report[1]);
+        return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(report[0]);
+        close(ready[0]);
+        readyPipe = ready[1];
         if (options.unprivileged && isRoot()) {
             namespace fs = std::filesystem;
             std::error_code ec;
@@ -109,20 +120,54 @@ std::vector<long> inChild(const ChildOptions& options, const std::function<std::
             }
             if (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0) _exit(4);
         }
-        const std::vector<long> report = body();
-        const auto bytes = static_cast<ssize_t>(report.size() * sizeof(long));
-        const bool whole = write(fds[1], report.data(), static_cast<std::size_t>(bytes)) == bytes;
+        const std::vector<long> numbers = body();
+        const auto bytes = static_cast<ssize_t>(numbers.size() * sizeof(long));
+        const bool whole = write(report[1], numbers.data(), static_cast<std::size_t>(bytes)) == bytes;
         _exit(whole ? 0 : 5);
     }
-    close(fds[1]);
-    std::vector<long> report;
+    close(report[1]);
+    close(ready[1]);
+    if (pid_ < 0) {
+        close(report[0]);
+        close(ready[0]);
+        return;
+    }
+    report_ = report[0];
+    ready_ = ready[0];
+}
+
+Child::~Child() {
+    if (pid_ > 0) wait();
+}
+
+bool Child::ready() {
+    char c = 0;
+    return ready_ >= 0 && read(ready_, &c, 1) == 1;
+}
+
+std::vector<long> Child::wait() {
+    if (pid_ <= 0) return {-1};
+    std::vector<long> numbers;
     long value = 0;
-    while (read(fds[0], &value, sizeof value) == sizeof value) report.push_back(value);
-    close(fds[0]);
+    while (read(report_, &value, sizeof value) == sizeof value) numbers.push_back(value);
+    close(report_);
+    close(ready_);
     int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report.push_back(-1);
-    return report;
+    waitpid(pid_, &status, 0);
+    pid_ = report_ = ready_ = -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) numbers.push_back(-1);
+    return numbers;
+}
+
+void readyInChild() {
+    if (readyPipe >= 0 && write(readyPipe, "r", 1) == 1) {
+        close(readyPipe);
+        readyPipe = -1;
+    }
+}
+
+std::vector<long> inChild(const ChildOptions& options, const std::function<std::vector<long>()>& body) {
+    return Child(options, body).wait();
 }
 
 } // namespace platformtest

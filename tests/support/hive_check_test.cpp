@@ -4,18 +4,14 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <hivex.h>
-#include <memory>
-#include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "hive_check.h"
 #include "hive_fixture.h"
 #include "hive_guard.h"
@@ -23,113 +19,70 @@
 #include "platform/hive/hive.h"
 #include "platform/hive/format.h"
 #include "platform/registry.h"
-#include "platform/bytes.h"
 
 namespace {
 
-using platform::le32;
-
 using namespace std::string_literals;
 using namespace std::string_view_literals;
+using testsupport::cellOffset;
+using testsupport::HiveImage;
 using testsupport::HiveRule;
 using testsupport::textValue;
+namespace hive = platform::hive;
+using namespace testsupport::fields;
 
-constexpr std::size_t Bins = 4096;
-
-void set32(std::string& h, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<char>(v >> (8 * i));
-}
-void set16(std::string& h, std::size_t at, std::uint16_t v) {
-    h.at(at) = static_cast<char>(v);
-    h.at(at + 1) = static_cast<char>(v >> 8);
-}
-void fixChecksum(std::string& h) { set32(h, 508, platform::hive::baseBlockChecksum(h)); }
-void base(std::string& h, std::size_t at, std::uint32_t v) {
-    set32(h, at, v);
-    fixChecksum(h);
-}
-
-// Cells of a hive, by file offset (libhivex's handles are file offsets): the payload of the cell
-// at `cell` begins at cell + 4.
+// Cells of a hive, by file offset (libhivex's handles are file offsets).
 struct Spots {
     std::size_t root, winlogon, valueList, autoLogon, userName, userData, big, bigData, segments, parent, parentList,
         security;
     std::size_t lastBin, lastCellOfFirstBin;
 };
 
-std::size_t payload(std::size_t cell) { return cell + 4; }
-std::size_t field(const std::string& h, std::size_t cell, std::size_t at) { return Bins + le32(h, payload(cell) + at); }
-
 // A sound format 1.5 hive: the Winlogon key with two values and a long one in big-data
 // segments (written by the engine), three keys under a parent listed by hash, one security cell.
-class Sound : public testing::Test {
+class Sound : public testing::Test, protected testsupport::HiveFile {
 protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::string hive;
+    HiveImage hive;
     Spots spots{};
 
     void SetUp() override {
-        testsupport::makeHive(file, std::vector<testsupport::HiveKey>{
-                                        {testsupport::WinlogonInHive,
-                                         {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}},
-                                        {"Parent\\Alpha", {}},
-                                        {"Parent\\Beta", {}},
-                                        {"Parent\\Gamma", {}}});
-        std::string h = testsupport::fileBytes(file);
-        base(h, 24, 5);
-        testsupport::writeFile(file, h);
-        {
-            testsupport::ScopedHive scope(file);
-            platform::Key key = 0;
-            ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyAllAccess, &key), 0);
-            const std::string big(40000, 'b');
-            ASSERT_EQ(platform::RegSetValueExA(key, "Big", 0, platform::RegBinary,
-                                               reinterpret_cast<const std::uint8_t*>(big.data()), 40000), 0);
-            ASSERT_EQ(platform::RegCloseKey(key), 0);
-        }
-        hive = testsupport::fileBytes(file);
+        make(std::vector<testsupport::HiveKey>{{testsupport::WinlogonInHive,
+                                                {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}},
+                                               {"Parent\\Alpha", {}},
+                                               {"Parent\\Beta", {}},
+                                               {"Parent\\Gamma", {}}},
+             5);
+        platform::Key key = 0;
+        ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyAllAccess, &key), 0);
+        const std::string big(40000, 'b');
+        ASSERT_EQ(platform::RegSetValueExA(key, "Big", 0, platform::RegBinary,
+                                           reinterpret_cast<const std::uint8_t*>(big.data()), 40000), 0);
+        ASSERT_EQ(platform::RegCloseKey(key), 0);
+        hive = image();
 
-        std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
-        ASSERT_TRUE(hx);
-        auto child = [&](hive_node_h node, const char* name) {
-            const hive_node_h c = hivex_node_get_child(hx.get(), node, name);
-            if (!c) throw std::runtime_error(std::string("no key ") + name);
-            return c;
-        };
-        const hive_node_h root = hivex_root(hx.get());
-        const hive_node_h winlogon =
-            child(child(child(child(root, "Microsoft"), "Windows NT"), "CurrentVersion"), "Winlogon");
-        spots.root = root;
-        spots.winlogon = winlogon;
-        spots.valueList = field(hive, winlogon, 0x28);
-        spots.autoLogon = hivex_node_get_value(hx.get(), winlogon, "AutoAdminLogon");
-        spots.userName = hivex_node_get_value(hx.get(), winlogon, "DefaultUserName");
-        spots.userData = field(hive, spots.userName, 8);
-        spots.big = hivex_node_get_value(hx.get(), winlogon, "Big");
-        spots.bigData = field(hive, spots.big, 8);
-        spots.segments = field(hive, spots.bigData, 4);
-        spots.parent = child(root, "Parent");
-        spots.parentList = field(hive, spots.parent, 0x1C);
-        spots.security = field(hive, root, 0x2C);
-        std::size_t bin = 0;
-        for (std::size_t at = 0; at < le32(hive, 40); at += le32(hive, Bins + at + 8)) bin = at;
-        spots.lastBin = Bins + bin;
-        const std::size_t firstBinEnd = Bins + le32(hive, Bins + 8);
-        for (std::size_t at = Bins + 32; at < firstBinEnd;) {
-            spots.lastCellOfFirstBin = at;
-            const auto size = static_cast<std::int32_t>(le32(hive, at));
-            at += static_cast<std::size_t>(size < 0 ? -size : size);
-        }
-        ASSERT_EQ(hive.substr(payload(spots.bigData), 2), "db");
-        ASSERT_EQ(hive.substr(payload(spots.parentList), 2), "lh");
-        ASSERT_EQ(hive.substr(payload(spots.security), 2), "sk");
-        ASSERT_GT(spots.lastBin, Bins) << "the commit appended a bin";
+        spots.root = testsupport::keyCellOf(file, "");
+        spots.winlogon = testsupport::keyCellOf(file, testsupport::WinlogonInHive);
+        spots.valueList = hive.cell(spots.winlogon).ref(nk::ValueList).at();
+        spots.autoLogon = testsupport::valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon");
+        spots.userName = testsupport::valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName");
+        spots.userData = hive.cell(spots.userName).ref(vk::DataOffset).at();
+        spots.big = testsupport::valueCellOf(file, testsupport::WinlogonInHive, "Big");
+        spots.bigData = hive.cell(spots.big).ref(vk::DataOffset).at();
+        spots.segments = hive.cell(spots.bigData).ref(db::SegmentList).at();
+        spots.parent = testsupport::keyCellOf(file, "Parent");
+        spots.parentList = hive.cell(spots.parent).ref(nk::SubkeyList).at();
+        spots.security = hive.cell(spots.root).ref(nk::Security).at();
+        spots.lastBin = hive.bins().back();
+        spots.lastCellOfFirstBin = hive.cells(hive.bins().front()).back();
+        ASSERT_EQ(hive.cell(spots.bigData).get(db::Signature, 2), "db");
+        ASSERT_EQ(hive.cell(spots.parentList).get(list::Signature, 2), "lh");
+        ASSERT_EQ(hive.cell(spots.security).get(sk::Signature, 2), "sk");
+        ASSERT_GT(spots.lastBin, hive::BaseBlockSize) << "the commit appended a bin";
     }
 };
 
 TEST_F(Sound, PassesEveryRule) {
-    const auto check = testsupport::checkHive(hive);
+    const auto check = testsupport::checkHive(hive.bytes());
     EXPECT_TRUE(check.sound()) << testsupport::describe(check.findings);
     EXPECT_EQ(check.keys, 9u);
     EXPECT_EQ(check.values, 3u);
@@ -140,106 +93,111 @@ TEST_F(Sound, PassesEveryRule) {
 struct Breach {
     const char* name;
     HiveRule rule;
-    std::function<void(std::string& h, const Spots& s)> apply;
+    std::function<void(HiveImage& h, const Spots& s)> apply;
 };
+void PrintTo(const Breach& row, std::ostream* os) { *os << row.name; }
+
+constexpr std::size_t FirstBin = hive::BaseBlockSize;
 
 // Names and data of the values: "AutoAdminLogon", "DefaultUserName" (28 bytes), "Big" (40000
 // bytes in 3 segments).
 const std::vector<Breach> Breaches = {
-    {"NoRegf", HiveRule::BaseSignature, [](std::string& h, const Spots&) { h[0] = 'R'; }},
-    {"ShortFile", HiveRule::BaseSignature, [](std::string& h, const Spots&) { h.resize(4000); }},
-    {"Format1_7", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 24, 7); }},
-    {"Format2", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 20, 2); }},
-    {"ALogFile", HiveRule::BaseVersion, [](std::string& h, const Spots&) { base(h, 28, 1); }},
-    {"Dirty", HiveRule::BaseSequence, [](std::string& h, const Spots&) { base(h, 8, le32(h, 4) + 1); }},
-    {"Checksum", HiveRule::BaseChecksum, [](std::string& h, const Spots&) { h[100] ^= 1; }},
-    {"BinsNotPages", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) - 8); }},
-    {"BinsShortOfTheLast", HiveRule::BinsSize, [](std::string& h, const Spots&) { base(h, 40, le32(h, 40) - 4096); }},
-    {"BytesAfterTheBins", HiveRule::FileSize, [](std::string& h, const Spots&) { h.append(4096, '\0'); }},
-    {"FileEndsInTheBins", HiveRule::FileSize, [](std::string& h, const Spots&) { h.resize(h.size() - 4096); }},
-    {"RootIsAValue", HiveRule::RootCell, [](std::string& h, const Spots& s) { base(h, 36, static_cast<std::uint32_t>(s.userName - Bins)); }},
-    {"RootNotTheEntry", HiveRule::RootCell, [](std::string& h, const Spots& s) { set16(h, payload(s.root) + 2, 0x20); }},
-    {"RootInsideACell", HiveRule::RootCell, [](std::string& h, const Spots&) { base(h, 36, le32(h, 36) + 8); }},
-    {"BinSignature", HiveRule::BinSignature, [](std::string& h, const Spots& s) { h[s.lastBin + 3] = 'x'; }},
-    {"BinOffset", HiveRule::BinOffset, [](std::string& h, const Spots& s) { set32(h, s.lastBin + 4, 0); }},
-    {"BinBeyondTheBins", HiveRule::BinsSize, [](std::string& h, const Spots&) { set32(h, Bins + 8, 4096 * 1000); }},
-    {"BinNotPages", HiveRule::BinSize, [](std::string& h, const Spots&) { set32(h, Bins + 8, 4096 + 8); }},
-    {"BinsBeyondTwoGiB", HiveRule::BeyondTwoGiB, [](std::string& h, const Spots&) { base(h, 40, 0x80001000); }},
-    {"CellOfTwelve", HiveRule::CellSize, [](std::string& h, const Spots& s) { set32(h, s.lastCellOfFirstBin, 12); }},
-    {"CellOfZero", HiveRule::CellSize, [](std::string& h, const Spots& s) { set32(h, s.lastCellOfFirstBin, 0); }},
-    {"CellPastTheBin", HiveRule::CellCrossesBin, [](std::string& h, const Spots& s) {
-         const auto size = static_cast<std::int32_t>(le32(h, s.lastCellOfFirstBin));
-         set32(h, s.lastCellOfFirstBin, static_cast<std::uint32_t>(size < 0 ? size - 8 : size + 8)); }},
-    {"DataInsideACell", HiveRule::BadReference, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.userName) + 8, le32(h, payload(s.userName) + 8) + 8); }},
-    {"DataOutsideTheBins", HiveRule::BadReference, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.userName) + 8, 0x7FFFFFF8); }},
-    {"DataFree", HiveRule::FreeReference, [](std::string& h, const Spots& s) {
-         set32(h, s.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, s.userData)))); }},
-    {"ValueIsAKey", HiveRule::WrongKind, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.valueList), static_cast<std::uint32_t>(s.parent - Bins)); }},
-    {"SubkeyListOfNoKind", HiveRule::WrongKind, [](std::string& h, const Spots& s) { h[payload(s.parentList) + 1] = 'x'; }},
-    {"KeyNameLongerThanItsCell", HiveRule::CellTooSmall, [](std::string& h, const Spots& s) {
-         set16(h, payload(s.winlogon) + 0x48, 0x4000); }},
-    {"ValueListShort", HiveRule::CellTooSmall, [](std::string& h, const Spots& s) { set32(h, payload(s.winlogon) + 0x24, 1000); }},
-    {"DataOfAnother", HiveRule::SharedCell, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.userName) + 8, static_cast<std::uint32_t>(s.bigData - Bins)); }},
-    {"ValueListedTwice", HiveRule::SharedCell, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.valueList) + 4, le32(h, payload(s.valueList))); }},
-    {"ValueForgotten", HiveRule::LeakedCell, [](std::string& h, const Spots& s) { set32(h, payload(s.winlogon) + 0x24, 2); }},
-    {"KeyParent", HiveRule::KeyParent, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.winlogon) + 0x10, static_cast<std::uint32_t>(s.root - Bins)); }},
-    {"KeyWithoutName", HiveRule::KeyName, [](std::string& h, const Spots& s) { set16(h, payload(s.winlogon) + 0x48, 0); }},
-    {"KeyNameOddUtf16", HiveRule::KeyName, [](std::string& h, const Spots& s) {
-         set16(h, payload(s.winlogon) + 2, static_cast<std::uint16_t>(le32(h, payload(s.winlogon) + 2) & ~0x20));
-         set16(h, payload(s.winlogon) + 0x48, 7); }},
-    {"SubkeyCountHigh", HiveRule::SubkeyCount, [](std::string& h, const Spots& s) { set32(h, payload(s.parent) + 0x14, 4); }},
-    {"SubkeyListWithoutSubkeys", HiveRule::SubkeyCount, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.parent) + 0x14, 0); }},
-    {"SubkeysOutOfOrder", HiveRule::SubkeyOrder, [](std::string& h, const Spots& s) {
-         const std::size_t first = payload(s.parentList) + 4;
-         const std::string a = h.substr(first, 8);
-         h.replace(first, 8, h.substr(first + 8, 8));
-         h.replace(first + 8, 8, a); }},
-    {"SubkeyTwice", HiveRule::SubkeyOrder, [](std::string& h, const Spots& s) {
+    {"NoRegf", HiveRule::BaseSignature, [](HiveImage& h, const Spots&) { h.put(regf::Signature, "Regf"); }},
+    {"ShortFile", HiveRule::BaseSignature, [](HiveImage& h, const Spots&) { h.bytes().resize(4000); }},
+    {"Format1_7", HiveRule::BaseVersion, [](HiveImage& h, const Spots&) { h.base(regf::Minor, 7); }},
+    {"Format2", HiveRule::BaseVersion, [](HiveImage& h, const Spots&) { h.base(regf::Major, 2); }},
+    {"ALogFile", HiveRule::BaseVersion, [](HiveImage& h, const Spots&) { h.base(regf::FileType, 1); }},
+    {"Dirty", HiveRule::BaseSequence, [](HiveImage& h, const Spots&) { h.base(regf::Sequence2, h.base(regf::Sequence1) + 1); }},
+    {"Checksum", HiveRule::BaseChecksum, [](HiveImage& h, const Spots&) { h.put32(regf::Checksum, h.base(regf::Checksum) ^ 1); }},
+    {"BinsNotPages", HiveRule::BinsSize, [](HiveImage& h, const Spots&) { h.base(regf::BinsSize, h.base(regf::BinsSize) - 8); }},
+    {"BinsShortOfTheLast", HiveRule::BinsSize, [](HiveImage& h, const Spots&) {
+         h.base(regf::BinsSize, h.base(regf::BinsSize) - 4096); }},
+    {"BytesAfterTheBins", HiveRule::FileSize, [](HiveImage& h, const Spots&) { h.bytes().append(4096, '\0'); }},
+    {"FileEndsInTheBins", HiveRule::FileSize, [](HiveImage& h, const Spots&) { h.bytes().resize(h.bytes().size() - 4096); }},
+    {"RootIsAValue", HiveRule::RootCell, [](HiveImage& h, const Spots& s) { h.base(regf::RootCell, cellOffset(s.userName)); }},
+    {"RootNotTheEntry", HiveRule::RootCell, [](HiveImage& h, const Spots& s) { h.cell(s.root).field16(nk::Flags, nk::CompressedName); }},
+    {"RootInsideACell", HiveRule::RootCell, [](HiveImage& h, const Spots&) { h.base(regf::RootCell, h.base(regf::RootCell) + 8); }},
+    {"BinSignature", HiveRule::BinSignature, [](HiveImage& h, const Spots& s) { h.put(s.lastBin + hbin::Signature, "hbix"); }},
+    {"BinOffset", HiveRule::BinOffset, [](HiveImage& h, const Spots& s) { h.put32(s.lastBin + hbin::Offset, 0); }},
+    {"BinBeyondTheBins", HiveRule::BinsSize, [](HiveImage& h, const Spots&) { h.put32(FirstBin + hbin::Size, 4096 * 1000); }},
+    {"BinNotPages", HiveRule::BinSize, [](HiveImage& h, const Spots&) { h.put32(FirstBin + hbin::Size, 4096 + 8); }},
+    {"BinsBeyondTwoGiB", HiveRule::BeyondTwoGiB, [](HiveImage& h, const Spots&) { h.base(regf::BinsSize, 0x80001000); }},
+    {"CellOfTwelve", HiveRule::CellSize, [](HiveImage& h, const Spots& s) { h.cell(s.lastCellOfFirstBin).size(12); }},
+    {"CellOfZero", HiveRule::CellSize, [](HiveImage& h, const Spots& s) { h.cell(s.lastCellOfFirstBin).size(0); }},
+    {"CellPastTheBin", HiveRule::CellCrossesBin, [](HiveImage& h, const Spots& s) {
+         HiveImage::Cell last = h.cell(s.lastCellOfFirstBin);
+         last.size(last.size() < 0 ? last.size() - 8 : last.size() + 8); }},
+    {"DataInsideACell", HiveRule::BadReference, [](HiveImage& h, const Spots& s) {
+         HiveImage::Cell value = h.cell(s.userName);
+         value.field(vk::DataOffset, value.field(vk::DataOffset) + 8); }},
+    {"DataOutsideTheBins", HiveRule::BadReference, [](HiveImage& h, const Spots& s) {
+         h.cell(s.userName).field(vk::DataOffset, 0x7FFFFFF8); }},
+    {"DataFree", HiveRule::FreeReference, [](HiveImage& h, const Spots& s) { h.cell(s.userData).freed(); }},
+    {"ValueIsAKey", HiveRule::WrongKind, [](HiveImage& h, const Spots& s) {  // the first entry of the value list
+         h.cell(s.valueList).field(0, cellOffset(s.parent)); }},
+    {"SubkeyListOfNoKind", HiveRule::WrongKind, [](HiveImage& h, const Spots& s) { h.cell(s.parentList).put(list::Signature + 1, "x"); }},
+    {"KeyNameLongerThanItsCell", HiveRule::CellTooSmall, [](HiveImage& h, const Spots& s) {
+         h.cell(s.winlogon).field16(nk::NameLength, 0x4000); }},
+    {"ValueListShort", HiveRule::CellTooSmall, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field(nk::ValueCount, 1000); }},
+    {"DataOfAnother", HiveRule::SharedCell, [](HiveImage& h, const Spots& s) {
+         h.cell(s.userName).field(vk::DataOffset, cellOffset(s.bigData)); }},
+    {"ValueListedTwice", HiveRule::SharedCell, [](HiveImage& h, const Spots& s) {  // the second entry made the first
+         HiveImage::Cell values = h.cell(s.valueList);
+         values.field(4, values.field(0)); }},
+    {"ValueForgotten", HiveRule::LeakedCell, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field(nk::ValueCount, 2); }},
+    {"KeyParent", HiveRule::KeyParent, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field(nk::Parent, cellOffset(s.root)); }},
+    {"KeyWithoutName", HiveRule::KeyName, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field16(nk::NameLength, 0); }},
+    {"KeyNameOddUtf16", HiveRule::KeyName, [](HiveImage& h, const Spots& s) {
+         HiveImage::Cell key = h.cell(s.winlogon);
+         key.field16(nk::Flags, static_cast<std::uint16_t>(key.field16(nk::Flags) & ~nk::CompressedName));
+         key.field16(nk::NameLength, 7); }},
+    {"SubkeyCountHigh", HiveRule::SubkeyCount, [](HiveImage& h, const Spots& s) { h.cell(s.parent).field(nk::SubkeyCount, 4); }},
+    {"SubkeyListWithoutSubkeys", HiveRule::SubkeyCount, [](HiveImage& h, const Spots& s) {
+         h.cell(s.parent).field(nk::SubkeyCount, 0); }},
+    {"SubkeysOutOfOrder", HiveRule::SubkeyOrder, [](HiveImage& h, const Spots& s) {
+         HiveImage::Cell keys = h.cell(s.parentList);
+         const std::string first = keys.get(list::Entries, list::HashedEntry);
+         keys.put(list::Entries, keys.get(list::Entries + list::HashedEntry, list::HashedEntry));
+         keys.put(list::Entries + list::HashedEntry, first); }},
+    {"SubkeyTwice", HiveRule::SubkeyOrder, [](HiveImage& h, const Spots& s) {
          // Alpha renamed BETA, its hash with it: two keys named Beta.
-         const std::size_t alpha = Bins + le32(h, payload(s.parentList) + 4);
-         h.replace(payload(alpha) + 0x4C, 4, "BETA");
-         set16(h, payload(alpha) + 0x48, 4);
-         set32(h, payload(s.parentList) + 8, le32(h, payload(s.parentList) + 16)); }},
-    {"SubkeyHash", HiveRule::SubkeyHash, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.parentList) + 8, le32(h, payload(s.parentList) + 8) + 1); }},
-    {"ValueListWithoutValues", HiveRule::ValueCount, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.winlogon) + 0x24, 0); }},
-    {"ValueNameTwice", HiveRule::ValueName, [](std::string& h, const Spots& s) {
-         h.replace(payload(s.userName) + 0x14, 14, "autoadminLOGON");
-         set16(h, payload(s.userName) + 2, 14); }},
-    {"ValueNameOddUtf16", HiveRule::ValueName, [](std::string& h, const Spots& s) {
-         set16(h, payload(s.userName) + 0x10, 0); }},
-    {"LongestDataLow", HiveRule::MaxFields, [](std::string& h, const Spots& s) { set32(h, payload(s.winlogon) + 0x40, 39999); }},
-    {"LongestValueNameLow", HiveRule::MaxFields, [](std::string& h, const Spots& s) { set32(h, payload(s.winlogon) + 0x3C, 29); }},
-    {"LongestSubkeyNameLow", HiveRule::MaxFields, [](std::string& h, const Spots& s) { set32(h, payload(s.parent) + 0x34, 9); }},
-    {"InlineFiveBytes", HiveRule::DataSize, [](std::string& h, const Spots& s) { set32(h, payload(s.autoLogon) + 4, 0x80000005); }},
-    {"DataLongerThanItsCell", HiveRule::DataSize, [](std::string& h, const Spots& s) { set32(h, payload(s.userName) + 4, 4000); }},
-    {"SegmentShort", HiveRule::DataSize, [](std::string& h, const Spots& s) {
+         HiveImage::Cell keys = h.cell(s.parentList);
+         keys.ref(list::Entries).put(nk::Name, "BETA").field16(nk::NameLength, 4);
+         keys.field(list::Entries + 4, keys.field(list::Entries + list::HashedEntry + 4)); }},
+    {"SubkeyHash", HiveRule::SubkeyHash, [](HiveImage& h, const Spots& s) {  // the hash of the first entry
+         HiveImage::Cell keys = h.cell(s.parentList);
+         keys.field(list::Entries + 4, keys.field(list::Entries + 4) + 1); }},
+    {"ValueListWithoutValues", HiveRule::ValueCount, [](HiveImage& h, const Spots& s) {
+         h.cell(s.winlogon).field(nk::ValueCount, 0); }},
+    {"ValueNameTwice", HiveRule::ValueName, [](HiveImage& h, const Spots& s) {
+         h.cell(s.userName).put(vk::Name, "autoadminLOGON").field16(vk::NameLength, 14); }},
+    {"ValueNameOddUtf16", HiveRule::ValueName, [](HiveImage& h, const Spots& s) { h.cell(s.userName).field16(vk::Flags, 0); }},
+    {"LongestDataLow", HiveRule::MaxFields, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field(nk::MaxValueData, 39999); }},
+    {"LongestValueNameLow", HiveRule::MaxFields, [](HiveImage& h, const Spots& s) { h.cell(s.winlogon).field(nk::MaxValueName, 29); }},
+    {"LongestSubkeyNameLow", HiveRule::MaxFields, [](HiveImage& h, const Spots& s) { h.cell(s.parent).field(nk::MaxSubkeyName, 9); }},
+    {"InlineFiveBytes", HiveRule::DataSize, [](HiveImage& h, const Spots& s) {
+         h.cell(s.autoLogon).field(vk::DataSize, vk::InlineData | 5); }},
+    {"DataLongerThanItsCell", HiveRule::DataSize, [](HiveImage& h, const Spots& s) { h.cell(s.userName).field(vk::DataSize, 4000); }},
+    {"SegmentShort", HiveRule::DataSize, [](HiveImage& h, const Spots& s) {
          // The first segment split into 16 bytes and a free cell.
-         const std::size_t first = Bins + le32(h, payload(s.segments));
-         const auto size = static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(h, first)));
-         set32(h, first, static_cast<std::uint32_t>(-16));
-         set32(h, first + 16, size - 16); }},
-    {"TooFewSegments", HiveRule::BigData, [](std::string& h, const Spots& s) { set16(h, payload(s.bigData) + 2, 2); }},
-    {"BigDataInOneCell", HiveRule::BigData, [](std::string& h, const Spots& s) { h[payload(s.bigData)] = 'x'; }},
-    {"SecurityBackLink", HiveRule::SecurityList, [](std::string& h, const Spots& s) { set32(h, payload(s.security) + 8, 0x20); }},
-    {"SecurityCount", HiveRule::SecurityCount, [](std::string& h, const Spots& s) {
-         set32(h, payload(s.security) + 0x0C, le32(h, payload(s.security) + 0x0C) + 1); }},
+         HiveImage::Cell first = h.cell(s.segments).ref(0);
+         const std::int32_t size = -first.size();
+         first.size(-16);
+         h.cell(first.at() + 16).size(size - 16); }},
+    {"TooFewSegments", HiveRule::BigData, [](HiveImage& h, const Spots& s) { h.cell(s.bigData).field16(db::SegmentCount, 2); }},
+    {"BigDataInOneCell", HiveRule::BigData, [](HiveImage& h, const Spots& s) { h.cell(s.bigData).put(db::Signature, "x"); }},
+    {"SecurityBackLink", HiveRule::SecurityList, [](HiveImage& h, const Spots& s) { h.cell(s.security).field(sk::Next, 0x20); }},
+    {"SecurityCount", HiveRule::SecurityCount, [](HiveImage& h, const Spots& s) {
+         HiveImage::Cell security = h.cell(s.security);
+         security.field(sk::References, security.field(sk::References) + 1); }},
 };
 
 class BrokenRule : public Sound, public testing::WithParamInterface<Breach> {};
 
 TEST_P(BrokenRule, IsFound) {
-    std::string h = hive;
+    HiveImage h = hive;
     GetParam().apply(h, spots);
-    const auto check = testsupport::checkHive(h);
+    const auto check = testsupport::checkHive(h.bytes());
     EXPECT_TRUE(check.has(GetParam().rule)) << "found instead:\n" << testsupport::describe(check.findings);
 }
 
@@ -255,8 +213,8 @@ TEST(HiveCheck, EveryRuleHasAFileThatBreaksIt) {
 
 // A file damaged anywhere never takes the check out of its bins.
 TEST_F(Sound, EveryByteFlippedIsCheckedWithoutHarm) {
-    for (std::size_t at = 0; at < hive.size(); at += 7) {
-        std::string h = hive;
+    for (std::size_t at = 0; at < hive.bytes().size(); at += 7) {
+        std::string h = hive.bytes();
         h[at] = static_cast<char>(h[at] ^ 0xA5);
         testsupport::checkHive(h);
     }
@@ -266,47 +224,47 @@ TEST_F(Sound, EveryByteFlippedIsCheckedWithoutHarm) {
 // --- judged against its source ---------------------------------------------------------------
 
 TEST_F(Sound, ACommitIsJudgedByWhatItsSourceAlreadyHad) {
-    std::string leaky = hive;
-    set32(leaky, payload(spots.winlogon) + 0x24, 2); // Big forgotten: its cells leak
-    const auto source = testsupport::checkHive(leaky);
+    HiveImage leaky = hive;
+    leaky.cell(spots.winlogon).field(nk::ValueCount, 2); // Big forgotten: its cells leak
+    const auto source = testsupport::checkHive(leaky.bytes());
     // The value, its big-data cell, the list of segments and three segments.
     ASSERT_EQ(source.findings.size(), 6u) << testsupport::describe(source.findings);
     EXPECT_FALSE(source.damaged());
-    EXPECT_TRUE(testsupport::commitFaults(source, testsupport::checkHive(leaky)).empty());
+    EXPECT_TRUE(testsupport::commitFaults(source, testsupport::checkHive(leaky.bytes())).empty());
 
     // Another value forgotten: its cell and its data's are the commit's fault.
-    std::string worse = leaky;
-    set32(worse, payload(spots.winlogon) + 0x24, 1);
-    const auto more = testsupport::commitFaults(source, testsupport::checkHive(worse));
+    HiveImage worse = leaky;
+    worse.cell(spots.winlogon).field(nk::ValueCount, 1);
+    const auto more = testsupport::commitFaults(source, testsupport::checkHive(worse.bytes()));
     ASSERT_EQ(more.size(), 2u) << testsupport::describe(more);
     EXPECT_EQ(more[0].rule, HiveRule::LeakedCell);
-    EXPECT_EQ(more[0].cell, spots.userName - Bins);
+    EXPECT_EQ(more[0].cell, cellOffset(spots.userName));
 
     // From a damaged source, cells left allocated are not; anything else is.
-    std::string damaged = hive;
-    set32(damaged, payload(spots.userName) + 4, 4000);
-    const auto damagedSource = testsupport::checkHive(damaged);
+    HiveImage damaged = hive;
+    damaged.cell(spots.userName).field(vk::DataSize, 4000);
+    const auto damagedSource = testsupport::checkHive(damaged.bytes());
     ASSERT_TRUE(damagedSource.damaged());
-    EXPECT_TRUE(testsupport::commitFaults(damagedSource, testsupport::checkHive(worse)).empty());
-    std::string freed = worse;
-    set32(freed, spots.userData, static_cast<std::uint32_t>(-static_cast<std::int32_t>(le32(freed, spots.userData))));
-    set32(freed, payload(spots.winlogon) + 0x24, 2);
-    const auto faults = testsupport::commitFaults(damagedSource, testsupport::checkHive(freed));
+    EXPECT_TRUE(testsupport::commitFaults(damagedSource, testsupport::checkHive(worse.bytes())).empty());
+    HiveImage freed = worse;
+    freed.cell(spots.userData).freed();
+    freed.cell(spots.winlogon).field(nk::ValueCount, 2);
+    const auto faults = testsupport::commitFaults(damagedSource, testsupport::checkHive(freed.bytes()));
     ASSERT_EQ(faults.size(), 1u) << testsupport::describe(faults);
     EXPECT_EQ(faults[0].rule, HiveRule::FreeReference);
 }
 
 TEST_F(Sound, WhatACommitGaveUpIsNotLeftInFreeSpace) {
-    std::string freed = hive; // DefaultUserName's data freed as it was, then wiped
-    const std::uint32_t size = 0u - le32(hive, spots.userData);
-    set32(freed, spots.userData, size);
-    const auto left = testsupport::leftovers(hive, freed);
+    HiveImage freed = hive; // DefaultUserName's data freed as it was, then wiped
+    HiveImage::Cell data = freed.cell(spots.userData);
+    data.freed();
+    const auto left = testsupport::leftovers(hive.bytes(), freed.bytes());
     ASSERT_EQ(left.size(), 1u) << testsupport::describe(left);
     EXPECT_EQ(left[0].rule, HiveRule::LeftOver);
-    EXPECT_EQ(left[0].cell, spots.userData - Bins);
-    freed.replace(spots.userData + 4, size - 4, size - 4, '\0');
-    EXPECT_TRUE(testsupport::leftovers(hive, freed).empty());
-    EXPECT_TRUE(testsupport::leftovers(hive, hive).empty());
+    EXPECT_EQ(left[0].cell, cellOffset(spots.userData));
+    data.put(0, std::string(static_cast<std::size_t>(data.size()) - cell::Payload, '\0'));
+    EXPECT_TRUE(testsupport::leftovers(hive.bytes(), freed.bytes()).empty());
+    EXPECT_TRUE(testsupport::leftovers(hive.bytes(), hive.bytes()).empty());
 }
 
 // --- files that must pass ----------------------------------------------------------------------
@@ -349,6 +307,7 @@ struct RealHive {
     bool dirty;
     std::uint64_t keys;
 };
+void PrintTo(const RealHive& row, std::ostream* os) { *os << row.file; }
 
 class RealHives : public testing::TestWithParam<RealHive> {};
 
@@ -357,11 +316,10 @@ TEST_P(RealHives, PassButForWhatWindowsDoes) {
     const std::string folder = configured ? configured : VANTORIO_REAL_HIVES;
     const std::string packed = folder + "/" + GetParam().file + ".xz";
     if (!std::filesystem::exists(packed)) GTEST_SKIP() << "no hives of Windows at " << folder;
-    testsupport::TempDir dir;
-    const std::string file = dir.file(GetParam().file);
-    ASSERT_EQ(std::system(("xz -dc '" + packed + "' > '" + file + "'").c_str()), 0);
+    const platformtest::Outcome unpacked = platformtest::launch({"xz", {"-dc", packed}});
+    ASSERT_EQ(unpacked.status, 0);
 
-    const auto check = testsupport::checkHiveFile(file);
+    const auto check = testsupport::checkHive(unpacked.out);
     EXPECT_TRUE(check.unlikeWindows().empty()) << testsupport::describe(check.unlikeWindows());
     EXPECT_TRUE(check.has(HiveRule::FileSize));
     EXPECT_EQ(check.has(HiveRule::BaseSequence), GetParam().dirty);
@@ -380,16 +338,9 @@ INSTANTIATE_TEST_SUITE_P(Check, RealHives,
 
 // --- the guard of every commit ----------------------------------------------------------------
 
-class Guard : public testing::Test {
+class Guard : public testing::Test, protected testsupport::HiveFile {
 protected:
-    testsupport::TempDir dir;
-    std::string file = dir.file("SOFTWARE");
-    std::optional<testsupport::ScopedHive> scope;
-
-    void SetUp() override {
-        testsupport::makeHive(file, {textValue("AutoAdminLogon", u"0")});
-        scope.emplace(file);
-    }
+    void SetUp() override { make({textValue("AutoAdminLogon", u"0")}); }
     platform::Key openAndSet() {
         platform::Key key = 0;
         EXPECT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyAllAccess, &key), 0);
@@ -415,14 +366,9 @@ TEST_F(Guard, FailsTheTestForAFaultTheCommitAdded) {
     platform::hive::CommitObserver& guard = testsupport::commitGuard();
     guard.replacing(file);
     // Another file takes the hive's place, as a commit's would, with a value nothing refers to.
-    std::string h = testsupport::fileBytes(file);
-    std::unique_ptr<hive_h, decltype(&hivex_close)> hx(hivex_open(file.c_str(), 0), &hivex_close);
-    hive_node_h node = hivex_root(hx.get());
-    for (const char* part : {"Microsoft", "Windows NT", "CurrentVersion", "Winlogon"})
-        node = hivex_node_get_child(hx.get(), node, part);
-    set32(h, node + 4 + 0x24, 0);
-    set32(h, node + 4 + 0x28, 0xFFFFFFFF);
-    testsupport::writeFile(file, h);
+    HiveImage h = image();
+    h.cell(testsupport::keyCellOf(file, testsupport::WinlogonInHive)).field(nk::ValueCount, 0).field(nk::ValueList, hive::NoCell);
+    overwrite(h);
     EXPECT_NONFATAL_FAILURE(guard.replaced(file), "LeakedCell");
 }
 

@@ -1,5 +1,6 @@
 #include "hive_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "platform/hive/choice.h"
 #include "platform/bytes.h"
 #include "platform/hive/format.h"
+#include "child_process.h"
 
 namespace testsupport {
 
@@ -160,37 +162,28 @@ std::optional<HiveValue> readValue(const std::string& file, std::string_view nam
 
 void growToTheLimit(const std::string& file, const std::string& more, bool fillFreeSpace) {
     namespace hive = platform::hive;
-    using platform::le32, platform::put32;
-    std::string small = fileBytes(file);
-    if (small.size() < hive::BaseBlockSize) throw std::runtime_error("no hive at " + file);
-    const std::uint32_t smallBins = le32(small, hive::regf::BinsSize);
+    HiveImage small(fileBytes(file));
+    if (small.bytes().size() < hive::BaseBlockSize) throw std::runtime_error("no hive at " + file);
+    const std::uint32_t smallBins = small.base(hive::regf::BinsSize);
     if (fillFreeSpace) {
-        for (std::size_t bin = hive::BaseBlockSize; bin < hive::BaseBlockSize + smallBins;
-             bin += le32(small, bin + hive::hbin::Size)) {
-            const std::size_t end = bin + le32(small, bin + hive::hbin::Size);
-            for (std::size_t cell = bin + hive::BinHeaderSize; cell < end;) {
-                const auto size = static_cast<std::int32_t>(le32(small, cell));
-                if (size > 0) put32(small, cell, 0u - static_cast<std::uint32_t>(size));
-                cell += static_cast<std::uint32_t>(size > 0 ? size : -size);
-            }
-        }
-        writeFile(file, small);
+        for (const std::size_t bin : small.bins())
+            for (const std::size_t at : small.cells(bin))
+                if (HiveImage::Cell cell = small.cell(at); cell.size() > 0) cell.size(-cell.size());
+        writeFile(file, small.bytes());
     }
-    // One bin from the end of the hive up to the limit, all of it a free cell.
-    std::string huge(hive::BinHeaderSize + 4, '\0');
-    huge.replace(hive::hbin::Signature, 4, "hbin");
-    put32(huge, hive::hbin::Offset, smallBins);
-    put32(huge, hive::hbin::Size, hive::BinsLimit - smallBins);
-    put32(huge, hive::BinHeaderSize, 0u - (hive::BinsLimit - smallBins - static_cast<std::uint32_t>(hive::BinHeaderSize)));
-    std::string base = small.substr(0, hive::regf::HeaderSize);
-    put32(base, hive::regf::BinsSize, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
-    put32(base, hive::regf::Checksum, hive::baseBlockChecksum(base));
+    // One bin from the end of the hive up to the limit, all of it one cell in use.
+    const std::string huge =
+        binHeader(smallBins, hive::BinsLimit - smallBins) +
+        platform::bytes32(0u - (hive::BinsLimit - smallBins - static_cast<std::uint32_t>(hive::BinHeaderSize)));
+    HiveImage base(small.get(0, hive::regf::HeaderSize));
+    base.base(hive::regf::BinsSize, hive::BinsLimit + static_cast<std::uint32_t>(more.size()));
+    const std::string& header = base.bytes();
 
     const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("cannot open " + file);
     const off_t bins = static_cast<off_t>(hive::BaseBlockSize);
     const bool written =
-        pwrite(fd, base.data(), base.size(), 0) == static_cast<ssize_t>(base.size()) &&
+        pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
         pwrite(fd, huge.data(), huge.size(), bins + smallBins) == static_cast<ssize_t>(huge.size()) &&
         (more.empty() || pwrite(fd, more.data(), more.size(), bins + hive::BinsLimit) == static_cast<ssize_t>(more.size())) &&
         ftruncate(fd, bins + hive::BinsLimit + static_cast<off_t>(more.size())) == 0;
@@ -198,38 +191,39 @@ void growToTheLimit(const std::string& file, const std::string& more, bool fillF
     if (!written) throw std::runtime_error("cannot grow " + file);
 }
 
-void leaveWriteUnfinished(std::string& bytes) {
-    namespace hive = platform::hive;
-    platform::put32(bytes, hive::regf::Sequence2, platform::le32(bytes, hive::regf::Sequence1) - 1);
-    platform::put32(bytes, hive::regf::Checksum, hive::baseBlockChecksum(bytes));
+std::size_t keyCellOf(const std::string& file, std::string_view keyPath) {
+    Hive h(hivex_open(file.c_str(), 0));
+    const hive_node_h node = h ? findKey(h.get(), keyPath) : 0;
+    if (node == 0) throw std::runtime_error("no key " + std::string(keyPath) + " in " + file);
+    return node;
 }
 
-bool haveReglookup() { return std::system("command -v reglookup >/dev/null 2>&1") == 0; }
+std::size_t valueCellOf(const std::string& file, std::string_view keyPath, std::string_view name) {
+    Hive h(hivex_open(file.c_str(), 0));
+    const hive_node_h node = h ? findKey(h.get(), keyPath) : 0;
+    const hive_value_h value = node ? hivex_node_get_value(h.get(), node, std::string(name).c_str()) : 0;
+    if (value == 0) throw std::runtime_error("no value " + std::string(name) + " in " + file);
+    return value;
+}
 
 std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name) {
     std::string path;
     for (const std::string& part : split(keyPath)) path += "/" + part;
-    const std::string command = "reglookup -H -p '" + path + "' '" + file + "' 2>/dev/null";
-    std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
-    if (!pipe) return std::nullopt;
     // A line a value: its path, its type, its data (other than printable ASCII as %XX), a time.
+    const std::string listing = platformtest::outputOf("reglookup -H -p '" + path + "' '" + file + "' 2>/dev/null");
     const std::string start = path + "/" + std::string(name) + ",";
-    std::string line;
-    for (int c = 0; (c = std::fgetc(pipe.get())) != EOF;) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
+    for (std::size_t at = 0; at < listing.size();) {
+        const std::size_t end = std::min(listing.find('\n', at), listing.size());
+        const std::string line = listing.substr(at, end - at);
+        at = end + 1;
+        if (!line.starts_with(start)) continue;
+        const std::size_t from = line.find(',', start.size()) + 1, to = line.rfind(',');
+        std::string data;
+        for (std::size_t i = from; i < to; ++i) {
+            data += line[i] != '%' ? line[i] : static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+            if (line[i] == '%') i += 2;
         }
-        if (line.starts_with(start)) {
-            const std::size_t from = line.find(',', start.size()) + 1, to = line.rfind(',');
-            std::string data;
-            for (std::size_t i = from; i < to; ++i) {
-                data += line[i] != '%' ? line[i] : static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                if (line[i] == '%') i += 2;
-            }
-            return data;
-        }
-        line.clear();
+        return data;
     }
     return std::nullopt;
 }
@@ -253,6 +247,32 @@ ScopedHive::ScopedHive(const std::string& file) {
 ScopedHive::~ScopedHive() {
     if (previous_) setenv(platform::hive::HiveVariable, previous_->c_str(), 1);
     else unsetenv(platform::hive::HiveVariable);
+}
+
+HiveFile::HiveFile(std::string_view folder)
+    : folder(folder.empty() ? dir.path() : dir.file(folder)), file(this->folder + "/SOFTWARE") {
+    std::filesystem::create_directories(this->folder);
+}
+
+void HiveFile::make(const std::vector<HiveValue>& values, std::uint32_t minor) {
+    make(std::vector<HiveKey>{{WinlogonInHive, values}}, minor);
+}
+
+void HiveFile::make(const std::vector<HiveKey>& keys, std::uint32_t minor) {
+    makeHive(file, keys);
+    if (minor != 3) format(minor);
+    point();
+}
+
+void HiveFile::format(std::uint32_t minor) const {
+    HiveImage h = image();
+    h.base(platform::hive::regf::Minor, minor);
+    overwrite(h);
+}
+
+void HiveFile::point(const std::string& path) {
+    scope_.reset();
+    scope_.emplace(path);
 }
 
 } // namespace testsupport

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hive_image.h"
+
 namespace testsupport {
 
 // A value as the hive stores it: its name (UTF-8), type and raw bytes.
@@ -71,11 +73,14 @@ void putValue(const std::string& file, const HiveValue& value, std::string_view 
 std::optional<HiveValue> readValue(const std::string& file, std::string_view name,
                                    std::string_view keyPath = WinlogonInHive);
 
+// Where libhivex finds a key's cell and a value's cell of the hive at `file`: file offsets,
+// of the cell's size field. Throws when there is none.
+std::size_t keyCellOf(const std::string& file, std::string_view keyPath);
+std::size_t valueCellOf(const std::string& file, std::string_view keyPath, std::string_view name);
+
 // The data of a value as reglookup reads it (its escapes undone), a reader that misreads big
 // data whose segments lie out of their order in the file; nothing when it lists no such value.
 std::optional<std::string> reglookupData(const std::string& file, std::string_view keyPath, std::string_view name);
-// Whether reglookup is installed.
-bool haveReglookup();
 
 // Makes the hive at `file` reach the format's 2 GiB limit: after its bins, one bin up to the
 // limit holding one cell in use whose inside is a hole of the file, then `more` (whole bins
@@ -84,11 +89,6 @@ bool haveReglookup();
 // (in use, by nothing), so that any cell a commit adds needs room beyond the limit. Throws on
 // failure.
 void growToTheLimit(const std::string& file, const std::string& more = {}, bool fillFreeSpace = false);
-
-// Makes the hive in `bytes` one whose last write did not finish, as Windows leaves a hive
-// whose changes wait in its log: the second sequence number behind the first, the checksum
-// to match.
-void leaveWriteUnfinished(std::string& bytes);
 
 // The whole content of a file (empty when it cannot be read).
 std::string fileBytes(const std::string& path);
@@ -105,6 +105,38 @@ public:
 
 private:
     std::optional<std::string> previous_;
+};
+
+// A hive file of a test's own: a temporary folder, the file SOFTWARE in it (or in a folder of
+// it), made with given values, the registry pointed at it while the object lives, and its
+// bytes read back and written. A test fixture takes it as a base beside testing::Test.
+class HiveFile {
+public:
+    // `folder`, when given, is made inside the temporary folder to hold the file.
+    explicit HiveFile(std::string_view folder = {});
+
+    TempDir dir;
+    const std::string folder;  // where the file is
+    const std::string file;
+
+    // Writes the hive file with the Winlogon key holding `values` (or with these keys), in
+    // format 1.`minor`, and points the registry at it.
+    void make(const std::vector<HiveValue>& values, std::uint32_t minor = 3);
+    void make(const std::vector<HiveKey>& keys, std::uint32_t minor = 3);
+    // Makes the file one of format 1.`minor`.
+    void format(std::uint32_t minor) const;
+    // Points the registry at the file, made or not, or at another one.
+    void point() { point(file); }
+    void point(const std::string& path);
+
+    // The file's bytes, and the file rewritten with others.
+    std::string contents() const { return fileBytes(file); }
+    HiveImage image() const { return HiveImage(contents()); }
+    void overwrite(std::string_view bytes) const { writeFile(file, bytes); }
+    void overwrite(const HiveImage& image) const { writeFile(file, image.bytes()); }
+
+private:
+    std::optional<ScopedHive> scope_;
 };
 
 } // namespace testsupport

@@ -37,21 +37,19 @@ inline const std::vector<const char*> WinlogonNames{
 // A hive with the Winlogon key (or without it), and the program started on it.
 class HiveRun {
 public:
-    explicit HiveRun(const std::vector<HiveValue>& values, bool withKey = true)
-        : file_(dir_.file("SOFTWARE")) {
+    explicit HiveRun(const std::vector<HiveValue>& values, bool withKey = true) {
         if (withKey)
-            testsupport::makeHive(file_, values);
+            hive_.make(values);
         else
-            testsupport::makeHive(file_, std::vector<testsupport::HiveKey>{{"Microsoft\\Windows NT", {}}});
-        before_ = testsupport::fileBytes(file_);
-        scoped_ = std::make_unique<testsupport::ScopedHive>(file_);
+            hive_.make(std::vector<testsupport::HiveKey>{{"Microsoft\\Windows NT", {}}});
+        before_ = hive_.contents();
     }
 
     // Changes the file's bytes before the program starts (a damaged or dirty hive).
     void rewrite(const std::function<void(std::string&)>& change) {
-        std::string bytes = testsupport::fileBytes(file_);
+        std::string bytes = hive_.contents();
         change(bytes);
-        testsupport::writeFile(file_, bytes);
+        hive_.overwrite(bytes);
         before_ = bytes;
     }
 
@@ -85,16 +83,14 @@ public:
         for (std::size_t i = 0; i < length; ++i) session().press(Key::Backspace, box);
     }
 
-    std::optional<HiveValue> value(const char* name) const { return testsupport::readValue(file_, name); }
-    const std::string& file() const { return file_; }
-    const std::string& folder() const { return dir_.path(); }
-    bool unchanged() const { return testsupport::fileBytes(file_) == before_; }
+    std::optional<HiveValue> value(const char* name) const { return testsupport::readValue(hive_.file, name); }
+    const std::string& file() const { return hive_.file; }
+    const std::string& folder() const { return hive_.folder; }
+    bool unchanged() const { return hive_.contents() == before_; }
 
 private:
-    testsupport::TempDir dir_;
-    std::string file_;
+    testsupport::HiveFile hive_;
     std::string before_;
-    std::unique_ptr<testsupport::ScopedHive> scoped_;
     std::unique_ptr<Form1Run> run_;
 };
 
