@@ -8,7 +8,6 @@
 //             figure does not depend on the disk).
 // Usage: vantorio_hive_bench [megabytes=100] [rounds=7] [folder]
 // With a folder, the hive is made there once and kept for later runs; else in a temporary one.
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +19,6 @@
 #include <unistd.h>
 
 #include "big_hive.h"
-#include "platform/hive/choice.h"
 #include "platform/registry.h"
 
 namespace {
@@ -77,31 +75,19 @@ void bigValueGrowth(const std::string& file, const char* what) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
-    const bench::Folder folder(argc, argv, 3);
-    const std::string file = folder.path + "/SOFTWARE";
-    const std::string copy = folder.path + "/copy";
-    setenv("VANTORIO_SOFTWARE_HIVE", file.c_str(), 1);
-
-    if (!std::filesystem::exists(file)) {
-        const double made = timeOnce([&] { bench::makeHive(file, megabytes); });
-        std::printf("hive made through hivex in %.0f ms\n", made);
-    }
-    std::printf("hive: %.1f MB in %s; %d rounds, medians\n",
-                static_cast<double>(std::filesystem::file_size(file)) / 1e6, folder.path.c_str(), rounds);
-    bench::prepareFloors(file);
+    const bench::LargeHive hive(argc, argv);
+    const std::string& file = hive.file;
 
     // Warm the page cache once, as a user who opens the hive twice would find it.
     bench::readFloor(file);
     readSettings();
 
     std::vector<double> readFloors, reads, copyFloors, writes;
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < hive.rounds; ++r) {
         readFloors.push_back(timeOnce([&] { bench::readFloor(file); }));
         reads.push_back(timeOnce(readSettings));
-        copyFloors.push_back(timeOnce([&] { bench::copyFloor(file, copy); }));
-        ::unlink(copy.c_str());
+        copyFloors.push_back(timeOnce([&] { bench::copyFloor(file, hive.copy); }));
+        ::unlink(hive.copy.c_str());
         writes.push_back(timeOnce([&] { writeSettings(r); }));
         // The commit lets go of the replaced file beside the caller; let the file system
         // finish that before the next floor is timed, so that it does not slow the floor.
@@ -111,12 +97,8 @@ int main(int argc, char** argv) {
     bench::line("open + 5 sets + close (commit)", bench::median(writes), "read + write + fsync",
                 bench::median(copyFloors), 1.2);
 
-    const bench::Folder memory{bench::Folder::InMemory{}};
-    const std::string fresh = memory.path + "/default/SOFTWARE";
-    if (hive::ensureDefaultHive(fresh) != status::Success) die("no default hive");
-    const std::string large = memory.path + "/SOFTWARE";
-    std::filesystem::copy_file(file, large);
-    bigValueGrowth(fresh, "growth: 20 x 1 MB value, default");
-    bigValueGrowth(large, "growth: 20 x 1 MB value, large");
+    const bench::GrowthHives growth(file);
+    bigValueGrowth(growth.fresh, "growth: 20 x 1 MB value, default");
+    bigValueGrowth(growth.large, "growth: 20 x 1 MB value, large");
     return 0;
 }

@@ -11,7 +11,9 @@
 #include <hivex.h>
 #include <unistd.h>
 
+#include "platform/hive/choice.h"
 #include "platform/hive/hive.h"
+#include "platform/registry.h"
 
 namespace bench {
 
@@ -172,6 +174,26 @@ Folder::Folder(int argc, char** argv, int index) : keep(argc > index && argv[ind
 
 Folder::~Folder() {
     if (!keep) std::filesystem::remove_all(path);
+}
+
+LargeHive::LargeHive(int argc, char** argv)
+    : rounds(argc > 2 ? std::max(1, std::atoi(argv[2])) : 7), folder(argc, argv, 3), file(folder.path + "/SOFTWARE"),
+      copy(folder.path + "/copy") {
+    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+    setenv("VANTORIO_SOFTWARE_HIVE", file.c_str(), 1);
+    if (!std::filesystem::exists(file)) {
+        const double made = timeOnce([&] { makeHive(file, megabytes); });
+        std::printf("hive made through hivex in %.0f ms\n", made);
+    }
+    std::printf("hive: %.1f MB in %s; %d rounds, medians\n", static_cast<double>(std::filesystem::file_size(file)) / 1e6,
+                folder.path.c_str(), rounds);
+    prepareFloors(file);
+}
+
+GrowthHives::GrowthHives(const std::string& from)
+    : memory(Folder::InMemory{}), fresh(memory.path + "/default/SOFTWARE"), large(memory.path + "/SOFTWARE") {
+    if (platform::hive::ensureDefaultHive(fresh) != platform::status::Success) die("no default hive");
+    std::filesystem::copy_file(from, large);
 }
 
 } // namespace bench

@@ -57,4 +57,24 @@ struct Folder {
     bool keep;
 };
 
+// What both registry benchmarks start from, given their arguments [megabytes=100] [rounds=7]
+// [folder]: the large hive in the folder (made there when missing), named to the registry by
+// VANTORIO_SOFTWARE_HIVE, its size said on standard output, and the floors prepared.
+struct LargeHive {
+    LargeHive(int argc, char** argv);
+    int rounds;
+    Folder folder;
+    std::string file; // the hive
+    std::string copy; // where the copying floor writes
+};
+
+// The two hives of the growth figures, in a folder in memory: a fresh default hive and a copy
+// of the large one.
+struct GrowthHives {
+    explicit GrowthHives(const std::string& large);
+    Folder memory;
+    std::string fresh;
+    std::string large;
+};
+
 } // namespace bench

@@ -11,9 +11,7 @@
 // figures are the store's and the registry's alone.
 // Usage: vantorio_store_bench [megabytes=100] [rounds=7] [folder] [registers=1000]
 // (an empty folder: a temporary one; registers=0 leaves out the growth rows).
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -24,7 +22,6 @@
 #include <unistd.h>
 
 #include "big_hive.h"
-#include "platform/hive/choice.h"
 #include "platform/hive/hive.h"
 #include "runtime/memory_controls.h"
 #include "winlogon/Module1.h"
@@ -87,17 +84,8 @@ void registerGrowth(Window& window, const std::string& file, unsigned registers,
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
-    const bench::Folder folder(argc, argv, 3);
-    const std::string file = folder.path + "/SOFTWARE";
-    const std::string copy = folder.path + "/copy";
-    setenv("VANTORIO_SOFTWARE_HIVE", file.c_str(), 1);
-
-    if (!std::filesystem::exists(file)) bench::makeHive(file, megabytes);
-    std::printf("hive: %.1f MB in %s; %d rounds, medians\n",
-                static_cast<double>(std::filesystem::file_size(file)) / 1e6, folder.path.c_str(), rounds);
-    bench::prepareFloors(file);
+    const bench::LargeHive hive(argc, argv);
+    const std::string& file = hive.file;
 
     Window window;
     auto load = [] {
@@ -108,12 +96,12 @@ int main(int argc, char** argv) {
     load();
 
     std::vector<double> readFloors, loads, copyFloors, saves;
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < hive.rounds; ++r) {
         readFloors.push_back(bench::timeOnce([&] { bench::readFloor(file); }));
         loads.push_back(bench::timeOnce(load));
 
-        copyFloors.push_back(bench::timeOnce([&] { bench::copyFloor(file, copy); }));
-        ::unlink(copy.c_str());
+        copyFloors.push_back(bench::timeOnce([&] { bench::copyFloor(file, hive.copy); }));
+        ::unlink(hive.copy.c_str());
         // What a user changes between two registers: the password and the notice.
         window.password.userEdit(u"password " + std::u16string(1, u'0' + r % 10));
         window.notice[1].userClick();
@@ -132,14 +120,10 @@ int main(int argc, char** argv) {
 
     const unsigned registers = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 1000;
     if (registers > 0) {
-        const bench::Folder memory{bench::Folder::InMemory{}};
-        const std::string fresh = memory.path + "/default/SOFTWARE";
-        if (platform::hive::ensureDefaultHive(fresh) != platform::status::Success) bench::die("no default hive");
-        const std::string large = memory.path + "/SOFTWARE";
-        std::filesystem::copy_file(file, large);
+        const bench::GrowthHives growth(file);
         const std::string many = std::to_string(registers) + " registers";
-        registerGrowth(window, fresh, registers, ("growth: " + many + ", default hive").c_str());
-        registerGrowth(window, large, registers, ("growth: " + many + ", large hive").c_str());
+        registerGrowth(window, growth.fresh, registers, ("growth: " + many + ", default hive").c_str());
+        registerGrowth(window, growth.large, registers, ("growth: " + many + ", large hive").c_str());
     }
     return 0;
 }

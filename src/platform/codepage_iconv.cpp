@@ -1,13 +1,17 @@
 // Code page 932 conversion through glibc's iconv "CP932" converter, which follows the Windows
 // table (NEC row 13, the IBM extensions, the user-defined area at F040-F9FC). A few Unicode
 // characters iconv folds onto bytes that decode to a different character (U+00A5 onto 5C,
-// U+301C onto 81 60, ...); those count as having no mapping here, so that what is encoded
-// always decodes to the same text.
+// U+301C onto 81 60, ...); those count as having no mapping here, so that what can be held
+// always decodes to the same text. What has no mapping is encoded as the system encodes it:
+// the best-fit bytes of the table made from the system's own conversion, or '?'.
 #include "platform/codepage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <iconv.h>
+
+#include "platform/codepage_best_fit.h"
 
 namespace platform::cp932 {
 namespace {
@@ -61,6 +65,19 @@ bool oneWay(char16_t c) {
     }
 }
 
+// Appends what the system makes of one code unit that 932 cannot hold both ways.
+void appendBestFit(char16_t unit, std::string& out) {
+    const auto* end = std::end(BestFitTable);
+    const auto* fit = std::lower_bound(std::begin(BestFitTable), end, unit,
+                                       [](const BestFit& f, char16_t u) { return f.unit < u; });
+    if (fit == end || fit->unit != unit) {
+        out.push_back(Unmapped);
+    } else {
+        if (fit->bytes > 0xFF) out.push_back(static_cast<char>(fit->bytes >> 8));
+        out.push_back(static_cast<char>(fit->bytes & 0xFF));
+    }
+}
+
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -69,13 +86,17 @@ std::size_t unitsAt(std::u16string_view text, std::size_t at) {
     return isHighSurrogate(text[at]) && at + 1 < text.size() && isLowSurrogate(text[at + 1]) ? 2 : 1;
 }
 
-// Converts `text` into `out` (which it appends to, when given), writing '?' for each character
-// without a mapping. Returns the position of the first such character, or npos.
+// Converts `text` into `out` (which it appends to, when given), writing the best-fit bytes or
+// '?' for each code unit of a character without a mapping (a surrogate pair is two of them, as
+// the system counts). Returns the position of the first such character, or npos.
 std::size_t encodeInto(std::u16string_view text, std::string* out) {
     std::size_t firstBad = std::u16string_view::npos;
-    auto unmapped = [&](std::size_t at) {
+    // The character at `at`, of `units` code units, has no mapping; returns the position after it.
+    auto unmapped = [&](std::size_t at, std::size_t units) {
         if (firstBad == std::u16string_view::npos) firstBad = at;
-        if (out) out->push_back(Unmapped);
+        if (out)
+            for (std::size_t i = 0; i < units; ++i) appendBestFit(text[at + i], *out);
+        return at + units;
     };
 
     Converter& conv = encoder();
@@ -85,16 +106,16 @@ std::size_t encodeInto(std::u16string_view text, std::string* out) {
     std::size_t at = 0;
     while (at < text.size()) {
         if (oneWay(text[at])) {
-            unmapped(at++);
+            at = unmapped(at, 1);
             continue;
         }
         if (!conv.valid()) { // no converter: ASCII only
             if (text[at] < 0x80) {
                 if (out) out->push_back(static_cast<char>(text[at]));
+                ++at;
             } else {
-                unmapped(at);
+                at = unmapped(at, unitsAt(text, at));
             }
-            at += unitsAt(text, at);
             continue;
         }
         // The run up to the next one-way character, cut into chunks that never split a pair.
@@ -111,8 +132,7 @@ std::size_t encodeInto(std::u16string_view text, std::string* out) {
         at = end - inLeft / 2;
         if (r == static_cast<std::size_t>(-1) && at < end) {
             // EILSEQ (no mapping, a lone surrogate) or EINVAL (a high surrogate at the end).
-            unmapped(at);
-            at += unitsAt(text, at);
+            at = unmapped(at, unitsAt(text, at));
         }
     }
     return firstBad;

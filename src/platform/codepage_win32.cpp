@@ -1,9 +1,10 @@
 // Code page 932 conversion on Windows: MultiByteToWideChar and WideCharToMultiByte with the
-// system's own table. Encoding asks for no best-fit mapping and watches the used-default flag,
-// so a character that 932 cannot hold is found instead of being folded onto a look-alike; a
-// character whose bytes would decode to something else counts as unmappable too. Decoding
-// walks the bytes itself, one character at a time, so a broken or cut-off sequence becomes
-// U+FFFD and nothing is read past the end.
+// system's own table. Encoding is the system's, as the A functions do it: a character that 932
+// cannot hold becomes its best-fit bytes ("e" for "é") or the default character '?'. Whether a
+// character can be held asks for no best-fit mapping and watches the used-default flag, so a
+// look-alike never passes for the character itself; a character whose bytes would decode to
+// something else counts as unmappable too. Decoding walks the bytes itself, one character at a
+// time, so a broken or cut-off sequence becomes U+FFFD and nothing is read past the end.
 #include "platform/codepage.h"
 
 #include <windows.h>
@@ -66,15 +67,11 @@ std::size_t unitLength(std::u16string_view text, std::size_t at) {
 } // namespace
 
 std::string encode(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 2);
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t n = unitLength(text, at);
-        const std::string bytes = encodeOne(text.substr(at, n));
-        if (bytes.empty()) out += Unmapped;
-        else out += bytes;
-        at += n;
-    }
+    if (text.empty()) return {};
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int n = WideCharToMultiByte(CodePage, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? std::size_t(n) : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CodePage, 0, wide, int(text.size()), out.data(), n, nullptr, nullptr);
     return out;
 }
 

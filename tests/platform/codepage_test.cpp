@@ -1,9 +1,11 @@
 // Code page 932 as Windows maps it: the vectors that tell it from plain Shift_JIS, what has no
-// mapping, and what broken bytes become.
+// mapping and what the system makes of it, and what broken bytes become.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "codepage_units.h"
 #include "platform/codepage.h"
 
 namespace cp932 = platform::cp932;
@@ -60,13 +62,13 @@ struct Unmappable {
     const char* name;
     std::u16string text;
     std::size_t first;
-    std::string encoded; // each unmappable character becomes '?'
+    std::string encoded; // each code unit without a mapping becomes its best fit or '?'
 };
 void PrintTo(const Unmappable& row, std::ostream* os) { *os << row.name; }
 
 class NoMapping : public testing::TestWithParam<Unmappable> {};
 
-TEST_P(NoMapping, IsReportedAndBecomesQuestionMark) {
+TEST_P(NoMapping, IsReportedAndEncodedAsTheSystemDoes) {
     const Unmappable& v = GetParam();
     EXPECT_EQ(cp932::firstUnmappable(v.text), v.first);
     EXPECT_FALSE(cp932::mappable(v.text));
@@ -78,21 +80,26 @@ INSTANTIATE_TEST_SUITE_P(
     Windows, NoMapping,
     testing::Values(
         // Characters that would encode to bytes that decode to something else.
-        Unmappable{"YenSign", u"a\u00A5", 1, "a?"},
+        Unmappable{"YenSignFitsBackslash", u"a\u00A5", 1, "a\x5C"},
         Unmappable{"Overline", u"\u203E", 0, "?"},
         Unmappable{"WaveDash", u"\u301C", 0, "?"},
         Unmappable{"EmDash", u"\u2014", 0, "?"},
         Unmappable{"MinusSign", u"\u2212", 0, "?"},
         Unmappable{"DoubleVerticalLine", u"x\u2016", 1, "x?"},
-        Unmappable{"CentSign", u"\u00A2", 0, "?"},
-        Unmappable{"NotSign", u"\u00AC", 0, "?"},
-        // Characters outside the code page.
-        Unmappable{"LatinAccent", u"caf\u00E9", 3, "caf?"},
+        Unmappable{"CentSignFitsFullwidthCent", u"\u00A2", 0, "\x81\x91"},
+        Unmappable{"NotSignFitsFullwidthNot", u"\u00AC", 0, "\x81\xCA"},
+        // Characters outside the code page, some with a look-alike.
+        Unmappable{"LatinAccentFitsItsLetter", u"Jos\u00E9", 3, "Jose"},
+        Unmappable{"HiraganaVuFitsKatakanaVu", u"\u3094", 0, "\x83\x94"},
+        Unmappable{"C1ControlFitsItsByte", u"\u0080", 0, "\x80"},
+        Unmappable{"PrivateUseFitsAByteWithoutMeaning", u"\uF8F0\uF8F3", 0, "\xA0\xFF"},
+        Unmappable{"PastTheUserDefinedArea", u"\uE758", 0, "?"},
+        Unmappable{"ReplacementCharacter", u"\uFFFD", 0, "?"},
         Unmappable{"Hangul", u"\uD55C", 0, "?"},
-        Unmappable{"SurrogatePairIsOneCharacter", u"A\U0001F600B", 1, "A?B"},
+        Unmappable{"SurrogatePairIsOneCharacterOfTwoUnits", u"A\U0001F600B", 1, "A??B"},
         Unmappable{"LoneHighSurrogateAtEnd", u"ab\xD800", 2, "ab?"},
         Unmappable{"LoneLowSurrogate", u"\xDC00z", 0, "?z"},
-        Unmappable{"AfterKanji", u"表\u00E9表", 1, "\x95\x5C?\x95\x5C"}),
+        Unmappable{"AfterKanji", u"表\u00E9表", 1, "\x95\x5C" "e\x95\x5C"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Broken {
@@ -136,8 +143,18 @@ TEST(LongText, ConvertsWholeAcrossChunks) {
 
     std::u16string emoji(255, u'x');
     emoji += u"\U0001F600"; // its pair straddles the first chunk's end
-    EXPECT_EQ(cp932::encode(emoji), std::string(255, 'x') + "?");
+    EXPECT_EQ(cp932::encode(emoji), std::string(255, 'x') + "??");
     EXPECT_EQ(cp932::firstUnmappable(emoji), 255u);
+}
+
+// The best-fit table in the tree is what the system makes of every code unit: on Windows the
+// conversion is the system's own, so this holds the table to it (scripts/codepage-best-fit
+// writes it anew); on POSIX it holds iconv and the table, unit by unit, to the same bytes.
+TEST(EveryCodeUnit, EncodesAsTheSystemDoes) {
+    const codepageunits::EveryUnit all = codepageunits::everyUnit();
+    EXPECT_EQ(all.bestFit, std::vector(std::begin(cp932::BestFitTable), std::end(cp932::BestFitTable)));
+    EXPECT_EQ(all.digest, cp932::EveryUnitDigest) << "some code unit encodes otherwise than the system encoded it "
+                                                     "when scripts/codepage-best-fit last ran";
 }
 
 TEST(LongText, DecodeOfEveryByteNeverReadsPastTheEnd) {

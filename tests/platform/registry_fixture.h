@@ -17,7 +17,9 @@ public:
     // The key's path under HKEY_LOCAL_MACHINE, in code page 932.
     const std::string& subKey() const;
     // Stores a value as the system keeps it, past the A functions: text as UTF-16LE bytes.
-    void storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes);
+    // False when the system keeps other bytes than those given (Wine puts a NUL behind text
+    // stored without one).
+    bool storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes);
 
 private:
     struct Impl;

@@ -17,8 +17,9 @@ FreshKey::~FreshKey() = default;
 
 const std::string& FreshKey::subKey() const { return impl_->subKey; }
 
-void FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
+bool FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
     testsupport::putValue(impl_->hive.file, {name, type, bytes});
+    return true;
 }
 
 } // namespace registrytable

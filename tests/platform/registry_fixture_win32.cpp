@@ -38,15 +38,20 @@ FreshKey::~FreshKey() {
 
 const std::string& FreshKey::subKey() const { return impl_->subKey; }
 
-void FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
+bool FreshKey::storeAsIs(const std::string& name, std::uint32_t type, const std::string& bytes) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, impl_->subKey.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, impl_->subKey.c_str(), 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         throw std::runtime_error("cannot open " + impl_->subKey);
     const std::wstring wide(name.begin(), name.end());
     const LONG code = RegSetValueExW(key, wide.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                                      DWORD(bytes.size()));
+    std::string kept(bytes.size() + 16, '\0');
+    DWORD size = DWORD(kept.size());
+    const LONG read = RegQueryValueExW(key, wide.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(kept.data()), &size);
     RegCloseKey(key);
-    if (code != ERROR_SUCCESS) throw std::runtime_error("cannot set " + name);
+    if (code != ERROR_SUCCESS || read != ERROR_SUCCESS) throw std::runtime_error("cannot set " + name);
+    return kept.substr(0, size) == bytes;
 }
 
 } // namespace registrytable

@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
+
 using namespace std::string_literals;
 
 namespace {
+
+using windowstests::programPath;
 
 constexpr const char* Winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
@@ -19,15 +23,6 @@ struct Value {
     const char* name;
     std::optional<std::string> bytes;  // REG_SZ data with its NUL; empty: absent
 };
-
-// The program's path as Windows sees it: a build folder on a POSIX host is on drive Z:.
-std::wstring programPath() {
-    std::string path = VANTORIO_EXE;
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return std::wstring(path.begin(), path.end());
-}
 
 void store(const std::vector<Value>& values) {
     HKEY key = nullptr;

@@ -11,15 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "program_path.h"
+
 namespace {
 
-std::wstring programPath() {
-    std::string path = VANTORIO_EXE;
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return std::wstring(path.begin(), path.end());
-}
+using windowstests::programPath;
 
 // The manifest resource as text, with every run of white space made one space.
 std::string manifest() {

@@ -99,8 +99,8 @@ std::vector<KeptRow> textRows(const char* name, const ControlId& box, std::vecto
         {name, Kind::TooLong, sz(name, tooLong), context, typeAndDelete(box), typeX(box), whenEmpty, sz(name, u"x")},
         {name, Kind::NotText, bytes(name, 3, "ab\x81"), context, typeAndDelete(box), typeX(box), sz(name, u"ab?"),
          sz(name, u"ab?x")},
-        {name, Kind::LossyUtf16, sz(name, u"José"), context, typeAndDelete(box), typeX(box), sz(name, u"Jos?"),
-         sz(name, u"Jos?x")},
+        {name, Kind::LossyUtf16, sz(name, u"José"), context, typeAndDelete(box), typeX(box), sz(name, u"Jose"),
+         sz(name, u"Josex")},
         {name, Kind::EmbeddedNul, twoTexts(name, u"one", u"two"), context, typeAndDelete(box), typeX(box),
          sz(name, u"one"), sz(name, u"onex")},
     };
@@ -220,7 +220,7 @@ TEST(KeptUntilActedOn, UserNameBeyondCodePage932SurvivesAnUntouchedRegister) {
     const HiveValue user = sz("DefaultUserName", u"José");
     HiveRun hive({sz("AutoAdminLogon", u"1"), user, sz("LegalNoticeText", u"naïve café")});
     Form1Run& run = hive.start();
-    EXPECT_EQ(run.form1->UserText.text(), u"Jos?");
+    EXPECT_EQ(run.form1->UserText.text(), u"Jose");
     hive.registerAndEnd();
     EXPECT_EQ(hive.value("DefaultUserName"), user);
     EXPECT_EQ(hive.value("LegalNoticeText"), sz("LegalNoticeText", u"naïve café"));
