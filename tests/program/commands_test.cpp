@@ -84,7 +84,7 @@ const CommandRow Rows[] = {
       raw("DefaultPassword", 1, testsupport::utf16le(u"p") + testsupport::utf16le(u"q")), sz("LegalNoticeCaption", u"Corp"),
       raw("LegalNoticeText", 7, testsupport::utf16le(u"") + testsupport::utf16le(u"x") + testsupport::utf16le(u""))},
      0,
-     "{\"hive\": \"$HIVE\", \"autoLogon\": false, \"userName\": \"Jos?\", \"passwordSet\": true, \"hideLastUserName\": false, "
+     "{\"hive\": \"$HIVE\", \"autoLogon\": false, \"userName\": \"Jose\", \"passwordSet\": true, \"hideLastUserName\": false, "
      "\"shutdownWithoutLogon\": false, \"notice\": false, \"noticeCaption\": \"Corp\", \"noticeText\": \"\", \"kept\": {"
      "\"DefaultUserName\": {\"reason\": \"beyond-code-page-932\", \"stored\": {\"type\": \"REG_SZ\", \"bytes\": "
      "\"4a006f007300e9000000\", \"text\": \"José\\u0000\"}}, "
