@@ -103,8 +103,10 @@ bool write(std::FILE* stream, std::u16string_view text) {
         const int count = pair ? 2 : 1;
         char one[8];
         BOOL lacked = FALSE;
-        const int n = cp == CP_UTF8 ? WideCharToMultiByte(cp, 0, chars, count, one, sizeof one, nullptr, nullptr)
-                                    : WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, chars, count, one, sizeof one, nullptr, &lacked);
+        int n = cp == CP_UTF8 ? 0 : WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, chars, count, one, sizeof one, nullptr, &lacked);
+        // UTF-8 holds every character; the few code pages that refuse the flag write as they can.
+        if (cp == CP_UTF8 || (n <= 0 && GetLastError() == ERROR_INVALID_FLAGS))
+            n = WideCharToMultiByte(cp, 0, chars, count, one, sizeof one, nullptr, nullptr);
         if (n > 0 && !lacked) {
             bytes.append(one, std::size_t(n));
         } else {
