@@ -161,7 +161,8 @@ std::string CommandHelp(Command command) {
                "      --json     one JSON object, for scripts (its keys: vantorio(1))\n"
                "  -h, --help     show this help and exit\n"
                "\n"
-               "Exit status: 0 shown; 2 a bad command line or a hive that cannot be used.\n";
+               "Exit status: 0 shown; 2 a bad command line, no hive named, or a hive that cannot\n"
+               "be used.\n";
     return "Usage: vantorio set [--dry-run] SETTING..." + operand + "\n" +
            "Change the logon settings as a user would in the window, then register: each\n"
            "setting acts on its control, a control not named is left as it is, and the\n"
@@ -197,7 +198,8 @@ std::string CommandHelp(Command command) {
            "\n"
            "Exit status: 0 registered (or, with --dry-run, what it would change printed);\n"
            "1 register refused (the reason on standard error, nothing changed); 2 a bad\n"
-           "command line, a setting the window would refuse, or a hive that cannot be used.\n"
+           "command line, a setting the window would refuse or not store, no hive named, or\n"
+           "a hive that cannot be used.\n"
            "\n" +
            std::string(place.setExample);
 }
