@@ -41,7 +41,8 @@ std::string readSetting(std::string_view arg, std::vector<Setting>& settings) {
         return "a password is never taken from the command line, where other users can read it: use --password-stdin";
     const auto option = std::find_if(SettingOptions.begin(), SettingOptions.end(),
                                      [&](const SettingOption& o) { return o.name == name; });
-    if (option == SettingOptions.end()) return "unknown option '" + std::string(arg) + "'";
+    // Named without its value, which may be a secret given to the wrong option.
+    if (option == SettingOptions.end()) return "unknown option '" + std::string(name) + "'";
     if (option->takes == Takes::Nothing && hasValue) return "option '" + std::string(name) + "' takes no value";
     if (option->takes != Takes::Nothing && !hasValue) return "option '" + std::string(name) + "' needs a value (" + std::string(name) + "=...)";
     if (option->takes == Takes::OnOff && value != "on" && value != "off")
@@ -59,16 +60,28 @@ std::string readSetting(std::string_view arg, std::vector<Setting>& settings) {
 
 std::string_view CommandName(Command command) { return command == Command::Show ? "show" : "set"; }
 
+namespace {
+std::optional<Command> commandNamed(std::string_view word) {
+    if (word == "show") return Command::Show;
+    if (word == "set") return Command::Set;
+    return std::nullopt;
+}
+} // namespace
+
 std::optional<Command> CommandOf(std::span<const std::string_view> arguments) {
     if (arguments.size() < 2) return std::nullopt;
-    if (arguments[1] == "show") return Command::Show;
-    if (arguments[1] == "set") return Command::Set;
-    return std::nullopt;
+    // "help show" asks for the command's help.
+    if (arguments[1] == "help") return arguments.size() > 2 ? commandNamed(arguments[2]) : std::nullopt;
+    return commandNamed(arguments[1]);
 }
 
 CommandLine ParseCommand(std::span<const std::string_view> arguments) {
     CommandLine line;
     line.command = CommandOf(arguments).value_or(Command::Show);
+    if (arguments.size() > 1 && arguments[1] == "help") {
+        line.help = true;
+        return line;
+    }
     std::vector<std::string_view> operands;
     bool optionsEnd = false;
     for (std::size_t i = 2; i < arguments.size() && line.error.empty(); ++i) {
@@ -80,9 +93,14 @@ CommandLine ParseCommand(std::span<const std::string_view> arguments) {
         } else if (arg == "-h" || arg == "--help") {
             line.help = true;
             return line;
+        } else if (const std::string_view flag = line.command == Command::Show ? "--json" : "--dry-run";
+                   arg.substr(0, arg.find('=')) == flag) {
+            bool& on = line.command == Command::Show ? line.json : line.dryRun;
+            if (arg != flag) line.error = "option '" + std::string(flag) + "' takes no value";
+            on = true;
         } else if (line.command == Command::Show) {
-            if (arg == "--json") line.json = true;
-            else line.error = "unknown option '" + std::string(arg) + "'";
+            // Named without its value, which may be a secret given to the wrong option.
+            line.error = "unknown option '" + std::string(arg.substr(0, arg.find('='))) + "'";
         } else {
             line.error = readSetting(arg, line.settings);
         }
@@ -97,62 +115,93 @@ CommandLine ParseCommand(std::span<const std::string_view> arguments) {
     return line;
 }
 
+// What the help says of where the settings live and how a script names them: on Linux a hive
+// file, on Windows the machine's registry. The rest of the help is the same on both.
+struct HelpPlace {
+    std::string_view operand;     // after the settings in the synopsis
+    std::string_view where;       // the paragraph on the hive
+    std::string_view setExample;  // the example of set
+};
+constexpr HelpPlace OfflineHive{
+    " [HIVE]",
+    "HIVE: the SOFTWARE hive file of a Windows installation, or the root folder of the\n"
+    "installation (Windows/System32/config/SOFTWARE below it, in any case). Without\n"
+    "HIVE, the file that VANTORIO_SOFTWARE_HIVE names; one of the two must name it, for\n"
+    "the commands never use the window's default hive.\n",
+    "Example: log on as kiosk automatically on a Windows disk mounted at /mnt/windows:\n"
+    "  printf '%s\\n' \"$PASSWORD\" | vantorio set --auto-logon=on --user=kiosk \\\n"
+    "      --password-stdin /mnt/windows\n",
+};
+const HelpPlace& helpPlace() { return OfflineHive; }
+
 std::string CommandUsage(Command command) {
     const std::string name(CommandName(command));
-    return "Usage: vantorio " + name + (command == Command::Show ? " [--json] [HIVE]\n" : " [SETTING]... [HIVE]\n") +
-           "Try 'vantorio " + name + " --help' for more information.\n";
+    const std::string operand(helpPlace().operand);
+    return "Usage: vantorio " + name + (command == Command::Show ? " [--json]" + operand : " [--dry-run] SETTING..." + operand) +
+           "\nTry 'vantorio " + name + " --help' for more information.\n";
 }
 
 std::string CommandHelp(Command command) {
+    const HelpPlace& place = helpPlace();
+    const std::string operand(place.operand);
     if (command == Command::Show)
-        return "Usage: vantorio show [--json] [HIVE]\n"
-               "Print the logon settings of HIVE as the window would show them: automatic logon,\n"
-               "the user name, whether a password is set (never the password), hiding the last\n"
-               "user name, shutdown without logon, and the notice with its caption and text.\n"
+        return "Usage: vantorio show [--json]" + operand + "\n" +
+               "Print the logon settings as the window would show them: automatic logon, the\n"
+               "user name, whether a password is set (never the password), hiding the last user\n"
+               "name, shutdown without logon, and the notice with its caption and text.\n"
                "A value that the window cannot show as stored is marked with the reason it is\n"
                "kept as stored, and its stored form follows.\n"
-               "\n"
-               "HIVE is chosen as for the window (see 'vantorio --help'); the root folder of a\n"
-               "Windows installation stands for Windows/System32/config/SOFTWARE below it.\n"
+               "Text is written in the terminal's encoding; the backslash, control characters,\n"
+               "characters that turn the direction of text and characters the encoding lacks\n"
+               "are written as escapes (\\\\, \\n, \\x1b, \\u202e, \\u3042).\n"
+               "\n" +
+               std::string(place.where) +
                "\n"
                "Options:\n"
                "      --json     one JSON object, for scripts (its keys: vantorio(1))\n"
                "  -h, --help     show this help and exit\n"
                "\n"
-               "Exit status: 0 shown; 2 a bad command line or a hive that cannot be used.\n";
-    return "Usage: vantorio set [SETTING]... [HIVE]\n"
-           "Change the logon settings of HIVE as a user would in the window, then register:\n"
-           "each setting acts on its control, a control not named is left as it is, and the\n"
-           "values are written by the window's own rules, all of them in one commit or none.\n"
-           "Nothing is written when a setting is refused or register cannot save.\n"
+               "Exit status: 0 shown; 2 a bad command line, no hive named, or a hive that cannot\n"
+               "be used.\n";
+    return "Usage: vantorio set [--dry-run] SETTING..." + operand + "\n" +
+           "Change the logon settings as a user would in the window, then register: each\n"
+           "setting acts on its control, a control not named is left as it is, and the\n"
+           "values are written by the window's own rules, all of them or none. A register\n"
+           "that would store what is stored already writes nothing.\n"
            "\n"
            "Settings:\n"
            "      --auto-logon=on|off              automatic logon\n"
-           "      --user=NAME                      its user name (automatic logon on)\n"
+           "      --user=NAME                      its user name\n"
            "      --password-stdin                 its password: one line of standard input\n"
            "      --no-password                    remove the password\n"
            "      --hide-last-user=on|off          hide the last user name (automatic logon off)\n"
            "      --shutdown-without-logon=on|off  shutdown from the logon screen (automatic logon off)\n"
-           "      --notice=on|off                  the notice shown before logon\n"
+           "      --notice=on|off                  the notice shown before logon (on: with a text)\n"
            "      --caption=TEXT                   its caption (notice on)\n"
            "      --notice-text=TEXT               its text (notice on)\n"
            "      --notice-text-file=FILE          its text, from a UTF-8 file (one line)\n"
-           "  -h, --help                           show this help and exit\n"
-           "A setting needs its control usable, as in the window: the user name and password\n"
-           "while automatic logon is on, the two logon screen settings while it is off, the\n"
-           "caption and text while the notice is on, before or after the on|off settings.\n"
-           "A password is never taken from the command line.\n"
+           "Options:\n"
+           "      --dry-run    print what register would change, one line a value, and\n"
+           "                   change nothing\n"
+           "  -h, --help       show this help and exit\n"
            "\n"
-           "HIVE is chosen as for the window (see 'vantorio --help'); the root folder of a\n"
-           "Windows installation stands for Windows/System32/config/SOFTWARE below it.\n"
+           "Each setting is judged by the state the window is in when register is pressed:\n"
+           "the two logon screen settings need automatic logon off then, the caption and\n"
+           "the text need the notice on, and the notice needs a text to be on. The user\n"
+           "name and the password change in any state, as in the window (automatic logon\n"
+           "turned on, the box edited, turned off again), unless that would rewrite a value\n"
+           "kept as stored that no setting names. --auto-logon=off leaves the password\n"
+           "stored: add --no-password to remove it. A password is never taken from the\n"
+           "command line. Nothing is written when a setting is refused.\n"
+           "\n" +
+           std::string(place.where) +
            "\n"
-           "Exit status: 0 registered; 1 register refused (the reason on standard error, the\n"
-           "hive as it was); 2 a bad command line, a setting the window would refuse, or a\n"
-           "hive that cannot be used.\n"
-           "\n"
-           "Example: log on as kiosk automatically on a Windows disk mounted at /mnt/windows:\n"
-           "  printf '%s\\n' \"$PASSWORD\" | vantorio set --auto-logon=on --user=kiosk \\\n"
-           "      --password-stdin /mnt/windows\n";
+           "Exit status: 0 registered (or, with --dry-run, what it would change printed);\n"
+           "1 register refused (the reason on standard error, nothing changed); 2 a bad\n"
+           "command line, a setting the window would refuse or not store, no hive named, or\n"
+           "a hive that cannot be used.\n"
+           "\n" +
+           std::string(place.setExample);
 }
 
 } // namespace commands

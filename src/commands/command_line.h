@@ -1,6 +1,7 @@
 // The command lines of the commands for scripts:
 //   vantorio show [--json] [HIVE]
-//   vantorio set [SETTING]... [HIVE]
+//   vantorio set [--dry-run] SETTING... [HIVE]
+//   vantorio help show|set
 // Reading them needs no display, no hive and no locale: texts stay the bytes they were given.
 #pragma once
 
@@ -28,6 +29,7 @@ struct CommandLine {
     Command command = Command::Show;
     bool help = false;
     bool json = false;                // show
+    bool dryRun = false;              // set: say what register would change, change nothing
     std::vector<Setting> settings;    // set, in the order given
     std::optional<std::string> hive;
     std::string error;                // what is wrong with it, in a few words; empty when nothing

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands/run.h"
+#include "commands/values.h"
 #include "commands/words.h"
 #include "platform/console.h"
 #include "platform/registry.h"
@@ -26,9 +27,14 @@ std::optional<int> chooseHive(const CommandLine& line, const Io& io) {
     if (line.hive) return io.fail(ExitUsage, "a hive file can be named on Linux only; here the commands work on this machine's registry");
     return std::nullopt;
 #else
-    const startup::HiveChoice choice = startup::ChooseNamedHive(line.hive, io.err);
-    if (choice.exitStatus) return choice.exitStatus;
-    if (!choice.named) return startup::MakeDefaultHive(io.err);
+    // A script names the hive it means: an unset variable in its command line must not lead
+    // it to the window's default hive.
+    if (line.hive && line.hive->empty())
+        return io.fail(ExitUsage, "the hive named is empty: name the SOFTWARE hive (HIVE, or VANTORIO_SOFTWARE_HIVE)");
+    if (!line.hive && platform::hive::variableHivePath().empty())
+        return io.fail(ExitUsage, "no hive named: name the SOFTWARE hive (HIVE, or VANTORIO_SOFTWARE_HIVE); the commands never use the window's default hive");
+    const startup::HiveChoice choice = startup::ChooseNamedHive(line.hive);
+    if (choice.exitStatus) return io.fail(*choice.exitStatus, choice.error);
     return std::nullopt;
 #endif
 }
@@ -43,7 +49,7 @@ std::optional<int> checkKey(const Io& io) {
 #ifdef _WIN32
     const std::string where = "the registry";
 #else
-    const std::string where = "'" + platform::hive::chosenHive().path + "'";
+    const std::string where = Quoted(platform::hive::chosenHive().path);
 #endif
     if (opened == platform::status::FileNotFound)
         return io.fail(ExitUsage, where + " has no key " + WinlogonKey + ": name the SOFTWARE hive of a Windows installation");
@@ -52,9 +58,9 @@ std::optional<int> checkKey(const Io& io) {
 
 } // namespace
 
-int Io::fail(int status, const std::string& line) const {
-    platform::console::write(err, platform::fromUtf8Lenient("vantorio: " + std::string(command) + ": " + line + "\n"));
-    return status;
+void Io::say(const std::string& line) const {
+    // What came from outside is escaped already; nothing else may act on the terminal either.
+    platform::console::write(err, platform::console::escaped(platform::fromUtf8Lenient("vantorio: " + std::string(command) + ": " + line), false) + u"\n");
 }
 
 bool IsCommand(std::span<const std::string_view> arguments) { return CommandOf(arguments).has_value(); }

@@ -16,8 +16,13 @@ struct Io {
     std::FILE* err;
     std::string_view command; // "show" or "set"
 
-    // One line on standard error, "vantorio: COMMAND: ...", in the terminal's encoding; the status.
-    int fail(int status, const std::string& line) const;
+    // One line on standard error, "vantorio: COMMAND: ...", in the terminal's encoding.
+    void say(const std::string& line) const;
+    // The same, for a failure: the status.
+    int fail(int status, const std::string& line) const {
+        say(line);
+        return status;
+    }
 };
 
 // The commands, once the hive is chosen and its Winlogon key found readable.

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "commands/run.h"
+#include "commands/values.h"
 #include "commands/window_in_memory.h"
 #include "commands/words.h"
-#include "platform/bytes.h"
 #include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/utf8.h"
@@ -33,88 +33,14 @@ struct Shown {
     std::u16string text;
 };
 
-// A value as the hive stores it.
-struct Stored {
-    std::uint32_t type = 0;
-    std::string bytes;
-};
-
 std::u16string ascii(std::string_view text) { return {text.begin(), text.end()}; }
 
-std::u16string typeName(std::uint32_t type) {
-    static constexpr const char* Names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
-                                            "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ"};
-    if (type < std::size(Names)) return ascii(Names[type]);
-    if (type == 11) return u"REG_QWORD";
-    return u"type " + ascii(std::to_string(type));
-}
-
-bool isText(std::uint32_t type) { return type == platform::RegSz || type == platform::RegExpandSz || type == platform::RegMultiSz; }
-
-std::string hex(std::string_view bytes, const char* between) {
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += between;
-        out += Digits[b >> 4];
-        out += Digits[b & 15];
-    }
-    return out;
-}
-
-// A text on one line: control characters, and in quotes the quote and the backslash, escaped.
-std::u16string escaped(std::u16string_view text, bool quoted) {
-    std::u16string out;
-    for (char16_t c : text) {
-        if (c == u'\n') out += u"\\n";
-        else if (c == u'\t') out += u"\\t";
-        else if (c == u'\r') out += u"\\r";
-        else if (c == 0) out += u"\\0";
-        else if (c < 0x20 || c == 0x7F) out += ascii("\\x" + hex(std::string(1, char(c)), ""));
-        else if (quoted && (c == u'"' || c == u'\\')) out += {u'\\', c};
-        else out += c;
-    }
-    return quoted ? u"\"" + out + u"\"" : out;
-}
-
-// The stored form for people: the type, then the text in quotes, the number, or the bytes.
-std::u16string storedForPeople(const Stored& s) {
-    std::u16string out = typeName(s.type) + u" ";
-    if (isText(s.type)) {
-        out += escaped(platform::fromUtf16le(s.bytes), true);
-        if (s.bytes.size() % 2) out += u" and the odd byte " + ascii(hex(s.bytes.substr(s.bytes.size() - 1), ""));
-    } else if (s.type == platform::RegDword && s.bytes.size() == 4) {
-        out += ascii(std::to_string(platform::le32(s.bytes, 0)));
-    } else {
-        out += s.bytes.empty() ? u"(no data)" : ascii(hex(s.bytes, " "));
-    }
-    return out;
-}
-
-std::u16string json(std::u16string_view text) {
-    std::u16string out = u"\"";
-    for (char16_t c : text) {
-        if (c == u'"' || c == u'\\') out += {u'\\', c};
-        else if (c == u'\n') out += u"\\n";
-        else if (c < 0x20 || c == 0x7F) out += ascii("\\u00" + hex(std::string(1, char(c)), ""));
-        else out += c;
-    }
-    return out + u"\"";
-}
-
-std::u16string jsonStored(const Stored& s) {
-    std::u16string out = u"{\"type\": " + json(typeName(s.type)) + u", \"bytes\": " + json(ascii(hex(s.bytes, "")));
-    if (isText(s.type)) out += u", \"text\": " + json(platform::fromUtf16le(s.bytes));
-    if (s.type == platform::RegDword && s.bytes.size() == 4) out += u", \"number\": " + ascii(std::to_string(platform::le32(s.bytes, 0)));
-    return out + u"}";
-}
-
-std::optional<Stored> stored(const char* value) {
+std::optional<platform::StoredValue> stored(const char* value) {
     constexpr const char* WinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
     platform::Key key = 0;
-    Stored s;
+    platform::StoredValue s;
     const bool read = platform::RegOpenKeyExA(platform::LocalMachine, WinlogonKey, 0, platform::KeyRead, &key) == 0 &&
-                      platform::QueryValueStored(key, value, &s.type, &s.bytes) == 0;
+                      platform::QueryValueStored(key, value, &s.type, &s.data) == 0;
     platform::RegCloseKey(key);
     return read ? std::optional(s) : std::nullopt;
 }
@@ -143,7 +69,7 @@ std::u16string hiveName() {
 #ifdef _WIN32
     return u"HKEY_LOCAL_MACHINE\\SOFTWARE";
 #else
-    return platform::fromUtf8Lenient(platform::hive::chosenHive().path);
+    return platform::console::escapedPath(platform::hive::chosenHive().path);
 #endif
 }
 
@@ -153,12 +79,12 @@ std::u16string forPeople(const std::vector<Shown>& settings) {
         const bool password = std::string_view(s.key) == "passwordSet";
         out += ascii(s.label) + u": ";
         if (s.flag) out += password ? (*s.flag ? u"set" : u"not set") : (*s.flag ? u"on" : u"off");
-        else out += escaped(s.text, false);
+        else out += platform::console::escaped(s.text);
         out += u"\n";
         if (s.keep == Keep::No) continue;
         out += u"  kept as stored (" + ascii(KeepWords(s.keep)) + u")";
         if (showsStoredForm(s))
-            if (const std::optional<Stored> form = stored(s.value)) out += u": " + storedForPeople(*form);
+            if (const std::optional<platform::StoredValue> form = stored(s.value)) out += u": " + StoredForPeople(*form);
         out += u"\n";
     }
     return out;
@@ -166,20 +92,22 @@ std::u16string forPeople(const std::vector<Shown>& settings) {
 
 std::u16string forScripts(const std::vector<Shown>& settings) {
 #ifdef _WIN32
-    std::u16string out = u"{\"hive\": null";
+    std::u16string out = u"{\"version\": 1, \"hive\": null";
 #else
-    std::u16string out = u"{\"hive\": " + json(hiveName());
+    std::u16string out = u"{\"version\": 1, \"hive\": " + Json(platform::fromUtf8Lenient(platform::hive::chosenHive().path));
 #endif
-    std::u16string kept;
+    std::u16string kept, absent;
     for (const Shown& s : settings) {
-        out += u", " + json(ascii(s.key)) + u": " + (s.flag ? (*s.flag ? u"true" : u"false") : json(s.text));
+        out += u", " + Json(ascii(s.key)) + u": " + (s.flag ? (*s.flag ? u"true" : u"false") : Json(s.text));
+        // A value that is not stored at all, told apart from one stored empty.
+        const std::optional<platform::StoredValue> form = s.value ? stored(s.value) : std::nullopt;
+        if (s.value && !form) absent += (absent.empty() ? u"" : u", ") + Json(ascii(s.value));
         if (s.keep == Keep::No) continue;
-        kept += (kept.empty() ? u"" : u", ") + json(ascii(s.value)) + u": {\"reason\": " + json(ascii(KeepKey(s.keep)));
-        if (showsStoredForm(s))
-            if (const std::optional<Stored> form = stored(s.value)) kept += u", \"stored\": " + jsonStored(*form);
+        kept += (kept.empty() ? u"" : u", ") + Json(ascii(s.value)) + u": {\"reason\": " + Json(ascii(KeepKey(s.keep)));
+        if (showsStoredForm(s) && form) kept += u", \"stored\": " + JsonStored(*form);
         kept += u"}";
     }
-    return out + u", \"kept\": {" + kept + u"}}\n";
+    return out + u", \"kept\": {" + kept + u"}, \"absent\": [" + absent + u"]}\n";
 }
 
 } // namespace

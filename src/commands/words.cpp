@@ -1,5 +1,6 @@
 #include "commands/words.h"
 
+#include "commands/values.h"
 #include "platform/utf8.h"
 
 namespace commands {
@@ -10,7 +11,7 @@ using platform::FailureReason;
 using winlogon::Keep;
 using Step = winlogon::SaveFailure::Step;
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string quoted(const std::string& path) { return Quoted(path); }
 
 // Why the hive could not take the change and what to do, when the hive itself says why.
 std::string reasonWords(const platform::FailureDetail& detail) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <iconv.h>
 #include <langinfo.h>
 #include <termios.h>
@@ -48,6 +49,14 @@ std::optional<std::u16string> localText(std::string_view bytes) {
     return fromUtf16le(utf16);
 }
 
+// The escape of a character the locale's encoding lacks: \u3042, or \U0001f600 beyond 16 bits.
+std::string unshowable(std::u16string_view one) {
+    const char32_t c = one.size() == 2 ? 0x10000 + ((char32_t(one[0]) - 0xD800) << 10) + (one[1] - 0xDC00) : one[0];
+    char out[12];
+    std::snprintf(out, sizeof out, c > 0xFFFF ? "\\U%08x" : "\\u%04x", unsigned(c));
+    return out;
+}
+
 // The text in the locale's encoding, character by character where a whole conversion fails.
 std::string localBytes(std::u16string_view text) {
     if (isUtf8()) return toUtf8(text);
@@ -55,9 +64,11 @@ std::string localBytes(std::u16string_view text) {
     if (convert(localEncoding().c_str(), "UTF-16LE", utf16le(text), out)) return out;
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
-        std::string one;
-        out += convert(localEncoding().c_str(), "UTF-16LE", utf16le(text.substr(i, pair ? 2 : 1)), one) ? one : "?";
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        const std::u16string_view one = text.substr(i, pair ? 2 : 1);
+        std::string bytes;
+        out += convert(localEncoding().c_str(), "UTF-16LE", utf16le(one), bytes) ? bytes : unshowable(one);
         if (pair) ++i;
     }
     return out;
@@ -66,10 +77,16 @@ std::string localBytes(std::u16string_view text) {
 } // namespace
 
 std::optional<std::u16string> argumentText(std::string_view bytes) { return localText(bytes); }
+std::filesystem::path argumentPath(const std::string& bytes) { return bytes; }
 
-std::optional<std::u16string> readLine(bool secret, bool& ended) {
+InputLine readLine(bool secret, std::u16string_view prompt) {
+    const bool terminal = isatty(STDIN_FILENO);
+    if (terminal) {
+        write(stderr, prompt);
+        std::fflush(stderr);
+    }
     termios was {};
-    const bool hide = secret && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &was) == 0;
+    const bool hide = secret && terminal && tcgetattr(STDIN_FILENO, &was) == 0;
     if (hide) {
         termios quiet = was;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -82,10 +99,14 @@ std::optional<std::u16string> readLine(bool secret, bool& ended) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &was);
         std::fputc('\n', stderr);
     }
-    ended = c == EOF && line.empty();
-    if (ended) return std::nullopt;
+    InputLine in;
+    in.ended = c == EOF && line.empty();
+    if (in.ended) return in;
+    // A terminal is not read past the line: that would wait for the user.
+    in.more = !terminal && c == '\n' && std::getchar() != EOF;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    return localText(line);
+    in.text = localText(line);
+    return in;
 }
 
 namespace {

@@ -43,51 +43,80 @@ bool put(std::FILE* stream, const std::string& bytes) {
 } // namespace
 
 std::optional<std::u16string> argumentText(std::string_view bytes) { return fromUtf8(bytes); }
+std::filesystem::path argumentPath(const std::string& bytes) {
+    return std::filesystem::path(std::u8string(bytes.begin(), bytes.end()));
+}
 
-std::optional<std::u16string> readLine(bool secret, bool& ended) {
+InputLine readLine(bool secret, std::u16string_view prompt) {
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    std::u16string line;
-    ended = false;
+    InputLine line;
     if (GetConsoleMode(in, &mode)) {
+        write(stderr, prompt);
         if (secret) SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
+        std::u16string text;
         wchar_t c = 0;
         DWORD got = 0;
         bool any = false;
         while (ReadConsoleW(in, &c, 1, &got, nullptr) && got == 1 && c != L'\n') {
             any = true;
-            if (c != L'\r') line += static_cast<char16_t>(c);
+            if (c != L'\r') text += static_cast<char16_t>(c);
         }
         if (secret) {
             SetConsoleMode(in, mode);
             std::fputc('\n', stderr);
         }
-        ended = !any && got == 0;
-        if (ended) return std::nullopt;
+        line.ended = !any && got == 0;
+        if (!line.ended) line.text = std::move(text);
         return line;
     }
     std::string bytes;
     int c = 0;
     while ((c = std::getchar()) != EOF && c != '\n') bytes += static_cast<char>(c);
-    ended = c == EOF && bytes.empty();
-    if (ended) return std::nullopt;
+    line.ended = c == EOF && bytes.empty();
+    if (line.ended) return line;
+    line.more = c == '\n' && std::getchar() != EOF;
     if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-    if (bytes.empty()) return line;
+    if (bytes.empty()) {
+        line.text = std::u16string();
+        return line;
+    }
     const int n = MultiByteToWideChar(codePage(true), MB_ERR_INVALID_CHARS, bytes.data(), int(bytes.size()), nullptr, 0);
-    if (n <= 0) return std::nullopt;
-    line.resize(std::size_t(n));
+    if (n <= 0) return line;
+    std::u16string text(std::size_t(n), u'\0');
     MultiByteToWideChar(codePage(true), MB_ERR_INVALID_CHARS, bytes.data(), int(bytes.size()),
-                        reinterpret_cast<wchar_t*>(line.data()), n);
+                        reinterpret_cast<wchar_t*>(text.data()), n);
+    line.text = std::move(text);
     return line;
 }
 
 bool write(std::FILE* stream, std::u16string_view text) {
     if (isConsole(handleOf(stream))) return toConsole(stream, text);
-    if (text.empty()) return true;
-    const auto* chars = reinterpret_cast<const wchar_t*>(text.data());
-    const int n = WideCharToMultiByte(codePage(false), 0, chars, int(text.size()), nullptr, 0, "?", nullptr);
-    std::string bytes(std::size_t(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(codePage(false), 0, chars, int(text.size()), bytes.data(), n, "?", nullptr);
+    const UINT cp = codePage(false);
+    std::string bytes;
+    // Each character by itself, so that one the code page lacks is written as its escape,
+    // never by a best-fit look-alike or "?". UTF-8 holds every character.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        const auto* chars = reinterpret_cast<const wchar_t*>(text.data() + i);
+        const int count = pair ? 2 : 1;
+        char one[8];
+        BOOL lacked = FALSE;
+        int n = cp == CP_UTF8 ? 0 : WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, chars, count, one, sizeof one, nullptr, &lacked);
+        // UTF-8 holds every character; the few code pages that refuse the flag write as they can.
+        if (cp == CP_UTF8 || (n <= 0 && GetLastError() == ERROR_INVALID_FLAGS))
+            n = WideCharToMultiByte(cp, 0, chars, count, one, sizeof one, nullptr, nullptr);
+        if (n > 0 && !lacked) {
+            bytes.append(one, std::size_t(n));
+        } else {
+            const unsigned c = pair ? 0x10000 + ((unsigned(text[i]) - 0xD800) << 10) + (text[i + 1] - 0xDC00) : text[i];
+            char escape[12];
+            std::snprintf(escape, sizeof escape, c > 0xFFFF ? "\\U%08x" : "\\u%04x", c);
+            bytes += escape;
+        }
+        if (pair) ++i;
+    }
     return put(stream, bytes);
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -80,6 +82,24 @@ inline constexpr bool ChangesLandTogether = false;
 #else
 inline constexpr bool ChangesLandTogether = true;
 #endif
+
+// A rehearsal of registers: from BeginRehearsal to EndRehearsal, a set or a delete is checked
+// as it would be (the handle, its rights, the name, a delete's value there) and returns what it
+// would, but changes nothing: neither the hive nor the system's registry, where each change
+// would land as it is made. What it would have changed is noted by the value's name.
+struct StoredValue {
+    std::uint32_t type = 0;
+    std::string data;  // as stored: text as UTF-16LE
+    friend bool operator==(const StoredValue&, const StoredValue&) = default;
+};
+struct ValueChange {
+    std::u16string name;
+    std::optional<StoredValue> before, after;  // nothing: the value is absent
+};
+void BeginRehearsal();
+// The values that the rehearsed changes would leave otherwise than they are stored, in the
+// order they were first changed; the rehearsal ends.
+std::vector<ValueChange> EndRehearsal();
 
 // What the registry knows, beyond its status code, about why the last operation of this thread
 // failed. Only the hive realisation tells these apart; on Windows there is never a detail.

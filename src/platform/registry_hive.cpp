@@ -22,6 +22,7 @@
 #include "platform/hive/hive.h"
 #include "platform/key_access.h"
 #include "platform/key_handles.h"
+#include "platform/rehearsal.h"
 
 namespace platform {
 namespace {
@@ -82,6 +83,13 @@ Status queryStored(Key key, const char* valueName, std::uint32_t& type, std::str
     if (!k) return key != 0 && isPredefined(key) ? status::FileNotFound : status::InvalidHandle;
     if (!(k->access & rights::QueryValue)) return status::AccessDenied;
     return hive::readValue(*k->session, k->node, nameText(valueName), type, data);
+}
+
+// A value of an open key as it is stored now, for a rehearsal; nothing when it is absent.
+std::optional<StoredValue> storedNow(const OpenKey& k, std::u16string_view name) {
+    StoredValue value;
+    if (hive::readValue(*k.session, k.node, name, value.type, value.data) != status::Success) return std::nullopt;
+    return value;
 }
 
 // The key ready for a change: write access granted at open.
@@ -215,6 +223,10 @@ Status RegSetValueExA(Key key, const char* valueName, std::uint32_t /*reserved*/
     const std::u16string name = nameText(valueName);
     // The length of a value name is kept in 16 bits of bytes.
     if (name.size() > MaxValueName) return status::InvalidParameter;
+    if (rehearsal::active()) {
+        rehearsal::note(name, [&] { return storedNow(*k, name); }, StoredValue{type, std::move(stored)});
+        return status::Success;
+    }
     if (const Status s = hive::setValue(*k->session, k->node, name, type, std::move(stored))) return s;
     k->changed = true;
     return status::Success;
@@ -225,7 +237,14 @@ Status RegDeleteValueA(Key key, const char* valueName) {
     std::lock_guard guard(registry().mutex);
     OpenKey* k = nullptr;
     if (const Status s = forChange(key, k)) return s;
-    if (const Status s = hive::deleteValue(*k->session, k->node, nameText(valueName))) return s;
+    const std::u16string name = nameText(valueName);
+    if (rehearsal::active()) {
+        StoredValue now;
+        if (const Status s = hive::readValue(*k->session, k->node, name, now.type, now.data)) return s;
+        rehearsal::note(name, [&] { return now; }, std::nullopt);
+        return status::Success;
+    }
+    if (const Status s = hive::deleteValue(*k->session, k->node, name)) return s;
     k->changed = true;
     return status::Success;
 }

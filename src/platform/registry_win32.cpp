@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/registry.h"
+#include "platform/rehearsal.h"
 
 namespace platform {
 
@@ -33,15 +35,6 @@ Status RegQueryValueExA(Key key, const char* valueName, std::uint32_t* reserved,
                               reinterpret_cast<DWORD*>(type), data, reinterpret_cast<DWORD*>(dataSize));
 }
 
-Status RegSetValueExA(Key key, const char* valueName, std::uint32_t reserved, std::uint32_t type,
-                      const std::uint8_t* data, std::uint32_t dataSize) {
-    return ::RegSetValueExA(toHkey(key), valueName, reserved, type, data, dataSize);
-}
-
-Status RegDeleteValueA(Key key, const char* valueName) {
-    return ::RegDeleteValueA(toHkey(key), valueName);
-}
-
 Status RegCloseKey(Key key) { return ::RegCloseKey(toHkey(key)); }
 
 namespace {
@@ -66,6 +59,11 @@ std::wstring wideName(const char* valueName) {
     return name;
 }
 
+std::u16string wideText(const char* valueName) {
+    const std::wstring name = wideName(valueName);
+    return std::u16string(name.begin(), name.end());
+}
+
 // The value as stored: the W function hands text out as it is.
 LONG readStored(Key key, const char* valueName, std::string& data, DWORD& type) {
     const std::wstring name = wideName(valueName);
@@ -74,7 +72,48 @@ LONG readStored(Key key, const char* valueName, std::string& data, DWORD& type) 
     }, data, type);
 }
 
+// The value as stored now, for a rehearsal; nothing when it cannot be read.
+std::optional<StoredValue> storedNow(Key key, const char* valueName) {
+    StoredValue value;
+    DWORD type = 0;
+    if (readStored(key, valueName, value.data, type) != ERROR_SUCCESS) return std::nullopt;
+    value.type = type;
+    return value;
+}
+
+// The data as the system stores it from an A call: text turned into UTF-16 with the system's
+// code page, as the A function turns it.
+std::string storedForm(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return std::string(bytes, data ? size : 0);
+    if (!data || size == 0) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes, int(size), nullptr, 0);
+    std::wstring wide(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, bytes, int(size), wide.data(), n);
+    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+}
+
 } // namespace
+
+// A rehearsed change reaches the system's registry no more than its query does.
+Status RegSetValueExA(Key key, const char* valueName, std::uint32_t reserved, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize) {
+    if (!rehearsal::active()) return ::RegSetValueExA(toHkey(key), valueName, reserved, type, data, dataSize);
+    if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+    rehearsal::note(wideText(valueName), [&] { return storedNow(key, valueName); },
+                    StoredValue{type, storedForm(type, data, dataSize)});
+    return ERROR_SUCCESS;
+}
+
+Status RegDeleteValueA(Key key, const char* valueName) {
+    if (!rehearsal::active()) return ::RegDeleteValueA(toHkey(key), valueName);
+    StoredValue now;
+    DWORD type = 0;
+    if (const LONG code = readStored(key, valueName, now.data, type)) return code;
+    now.type = type;
+    rehearsal::note(wideText(valueName), [&] { return now; }, std::nullopt);
+    return ERROR_SUCCESS;
+}
 
 Status QueryValueStored(Key key, const char* valueName, std::uint32_t* type, std::string* data) {
     if (!type || !data) return status::InvalidParameter;

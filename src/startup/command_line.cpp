@@ -63,6 +63,11 @@ CommandLine usageError(CommandLine line, std::string error) {
 CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
     CommandLine line;
     line.toolkitArguments.emplace_back(arguments.empty() ? std::string_view("vantorio") : arguments[0]);
+    // "vantorio help" is "vantorio --help".
+    if (arguments.size() > 1 && arguments[1] == "help") {
+        line.action = CommandLine::Action::Help;
+        return line;
+    }
     std::vector<std::string_view> operands;
     bool optionsEnd = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -83,7 +88,15 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             const std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);
             bool joined = false;
             const ToolkitOption* option = toolkitOption(name, joined);
-            if (!option) return usageError(std::move(line), "unknown option '" + std::string(arg) + "'");
+            if (!option) {
+                // Named without its value, which may be a secret given to the wrong option.
+                const std::string_view bare = arg.substr(0, arg.find('='));
+                const ToolkitOption* known = toolkitOption(bare.substr(bare.starts_with("--") ? 2 : 1), joined);
+                if (known && bare.size() < arg.size())
+                    return usageError(std::move(line), "option '" + std::string(bare) + "' " +
+                                                           (known->takesValue ? "takes its value as the next argument" : "takes no value"));
+                return usageError(std::move(line), "unknown option '" + std::string(bare) + "'");
+            }
             line.toolkitArguments.emplace_back(arg);
             if (option->takesValue && !joined) {
                 if (i + 1 >= arguments.size())
@@ -107,7 +120,7 @@ std::string HelpText(std::string_view hiveNow) {
     std::string text =
         "Usage: vantorio [OPTION]... [HIVE]\n"
         "  or:  vantorio show [--json] [HIVE]\n"
-        "  or:  vantorio set [SETTING]... [HIVE]\n"
+        "  or:  vantorio set [--dry-run] SETTING... [HIVE]\n"
         "Show and change the logon settings of a Windows installation, offline: automatic\n"
         "logon with its user name and password, hiding the last user name, shutdown from the\n"
         "logon screen and the notice shown before logon. They are the values of the key\n"
@@ -126,12 +139,13 @@ std::string HelpText(std::string_view hiveNow) {
     text +=
         "\n"
         "\n"
-        "Commands, for scripts; they need no display ('vantorio COMMAND --help'):\n"
+        "Commands, for scripts; they need no display ('vantorio help COMMAND'), and work\n"
+        "only on a hive that HIVE or VANTORIO_SOFTWARE_HIVE names, never the default one:\n"
         "  show           print the settings as the window would show them\n"
         "  set            change settings as a user would in the window, then register\n"
         "\n"
         "Options:\n"
-        "  -h, --help     show this help and exit\n"
+        "  -h, --help     show this help and exit (also 'vantorio help')\n"
         "      --version  show the name and version and exit\n"
         "The toolkit's own options (-platform NAME, -display NAME, -style NAME, ...) are\n"
         "passed on to it.\n"

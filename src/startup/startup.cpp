@@ -5,12 +5,22 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "platform/console.h"
 #include "platform/hive/choice.h"
+#include "platform/utf8.h"
 #include "startup/command_line.h"
 
 namespace startup {
 
 namespace {
+
+// A path as the lines on standard error name it: in quotes, escaped.
+std::string quotedPath(const std::string& path) { return "'" + platform::toUtf8(platform::console::escapedPath(path)) + "'"; }
+
+// One line on standard error, "vantorio: ...", in the terminal's encoding.
+void say(std::FILE* err, const std::string& line) {
+    platform::console::write(err, platform::console::escaped(platform::fromUtf8Lenient("vantorio: " + line), false) + u"\n");
+}
 
 // Writes `text` and makes sure that it left: a help that could not be written is an error.
 bool emit(std::FILE* stream, const std::string& text) {
@@ -40,7 +50,7 @@ bool windowCanOpen(const std::vector<std::string>& toolkitArguments) {
 
 } // namespace
 
-HiveChoice ChooseNamedHive(const std::optional<std::string>& argument, std::FILE* err) {
+HiveChoice ChooseNamedHive(const std::optional<std::string>& argument) {
     namespace hive = platform::hive;
     // The argument wins over the variable; with neither, the default hive is used.
     std::string named = argument ? *argument : hive::variableHivePath();
@@ -51,24 +61,22 @@ HiveChoice ChooseNamedHive(const std::optional<std::string>& argument, std::FILE
         if (const std::optional<std::string> below = hive::installationHive(named)) named = *below;
     if (const hive::HiveCheck check = hive::checkHive(named)) {
         const std::string source = argument ? "" : std::string(" (named by ") + hive::HiveVariable + ")";
-        std::fprintf(err, "vantorio: '%s'%s: %s\n", named.c_str(), source.c_str(), hive::describe(check).c_str());
-        return {true, ExitUsage};
+        return {true, ExitUsage, quotedPath(named) + source + ": " + hive::describe(check)};
     }
     hive::selectHive(named);
-    return {true, std::nullopt};
+    return {true, std::nullopt, {}};
 }
 
 std::optional<int> MakeDefaultHive(std::FILE* err) {
     namespace hive = platform::hive;
     const std::string path = hive::defaultHivePath();
     if (path.empty()) {
-        std::fprintf(err, "vantorio: no place for the default hive: neither HOME nor XDG_DATA_HOME is set\n");
+        say(err, "no place for the default hive: neither HOME nor XDG_DATA_HOME is set");
         return ExitUsage;
     }
     hive::DefaultHiveFailure failure;
     if (hive::ensureDefaultHive(path, &failure) != 0) {
-        std::fprintf(err, "vantorio: '%s' (the default hive%s): %s\n", failure.path.c_str(),
-                     failure.folder ? "'s folder" : "", failure.reason.c_str());
+        say(err, quotedPath(failure.path) + " (the default hive" + (failure.folder ? "'s folder" : "") + "): " + failure.reason);
         return ExitUsage;
     }
     return std::nullopt;
@@ -91,14 +99,16 @@ Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::
         return start;
     }
     case CommandLine::Action::UsageError:
-        std::fprintf(err, "vantorio: %s\n%s", line.error.c_str(), UsageText().c_str());
+        say(err, line.error);
+        std::fputs(UsageText().c_str(), err);
         start.exitStatus = ExitUsage;
         return start;
     case CommandLine::Action::Run: break;
     }
 
-    const HiveChoice choice = ChooseNamedHive(line.hive, err);
+    const HiveChoice choice = ChooseNamedHive(line.hive);
     if (choice.exitStatus) {
+        say(err, choice.error);
         start.exitStatus = choice.exitStatus;
         return start;
     }

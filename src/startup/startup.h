@@ -22,12 +22,14 @@ struct Start {
 
 // The hive that the argument or else the variable names, checked and made the hive of the
 // process (the root of a Windows installation names the hive below it): `named` unless neither
-// names one, and an exit status after one line on `err` when it cannot be used.
+// names one, and an exit status when it cannot be used, with the line that says why (its path
+// escaped, without the program's name).
 struct HiveChoice {
     bool named = false;
     std::optional<int> exitStatus;
+    std::string error;
 };
-HiveChoice ChooseNamedHive(const std::optional<std::string>& argument, std::FILE* err);
+HiveChoice ChooseNamedHive(const std::optional<std::string>& argument);
 
 // Makes the default hive unless it is there: an exit status after one line on `err` when it
 // cannot be made.

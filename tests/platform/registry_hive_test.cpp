@@ -166,8 +166,9 @@ TEST_F(HiveTest, OtherValuesAndKeysSurviveSetAndDelete) {
               (std::vector<HiveValue>{textValue("", u"root default")}));
 }
 
+// Nothing to write, or only what the file holds already: the file keeps its inode and times.
 TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
-    make({textValue("AutoAdminLogon", u"1")});
+    make({textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"kiosk")});
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
     const std::string original = testsupport::fileBytes(file);
@@ -175,6 +176,11 @@ TEST_F(HiveTest, CloseWithoutChangeLeavesTheFileAlone) {
     const Key key = openWinlogon();
     EXPECT_EQ(query(key, "AutoAdminLogon").code, status::Success);
     EXPECT_EQ(RegDeleteValueA(key, "NotThere"), status::FileNotFound);
+    // The same type and bytes, under a name in another case, which the value keeps.
+    EXPECT_EQ(RegSetValueExA(key, "autoadminlogon", 0, RegSz, bytes("1\0"s), 2), status::Success);
+    // Taken out and put back at the end, where it was.
+    EXPECT_EQ(RegDeleteValueA(key, "DefaultUserName"), status::Success);
+    EXPECT_EQ(RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes("kiosk\0"s), 6), status::Success);
     EXPECT_EQ(RegCloseKey(key), status::Success);
 
     struct stat after {};

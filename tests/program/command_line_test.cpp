@@ -65,7 +65,10 @@ const ParseRow ParseRows[] = {
     {"BadOptionBeforeHelp", {"--bogus", "--help"}, Action::UsageError, std::nullopt, {}, "unknown option '--bogus'"},
     {"HelpWithTwoOperands", {"a", "b", "--help"}, Action::Help, std::nullopt, {}, ""},
     {"UnknownShortOption", {"-x"}, Action::UsageError, std::nullopt, {}, "unknown option '-x'"},
-    {"UnknownLongOption", {"--hive=/x"}, Action::UsageError, std::nullopt, {}, "unknown option '--hive=/x'"},
+    // An unknown option is named without its value, which may be a secret.
+    {"UnknownLongOption", {"--password=secret"}, Action::UsageError, std::nullopt, {}, "unknown option '--password'"},
+    {"HelpWord", {"help"}, Action::Help, std::nullopt, {}, ""},
+    {"HelpWordAfterAnOption", {"-reverse", "help"}, Action::Run, "help", {"-reverse"}, ""},
     {"TwoHives", {"a", "b"}, Action::UsageError, std::nullopt, {}, "one hive at most, not also 'b'"},
     {"ToolkitOptionWithItsValue", {"-platform", "offscreen", "/h"}, Action::Run, "/h", {"-platform", "offscreen"}, ""},
     {"ToolkitOptionWithTwoDashes", {"--platform", "offscreen"}, Action::Run, std::nullopt, {"--platform", "offscreen"}, ""},
@@ -74,7 +77,8 @@ const ParseRow ParseRows[] = {
     {"ToolkitFlags", {"-reverse", "/h", "-nograb"}, Action::Run, "/h", {"-reverse", "-nograb"}, ""},
     {"ToolkitValueIsTaken", {"-title", "--help"}, Action::Run, std::nullopt, {"-title", "--help"}, ""},
     {"ToolkitOptionWithoutItsValue", {"/h", "-platform"}, Action::UsageError, std::nullopt, {}, "option '-platform' needs a value"},
-    {"JoinedValueOnlyWhereTaken", {"-platform=offscreen"}, Action::UsageError, std::nullopt, {}, "unknown option '-platform=offscreen'"},
+    {"JoinedValueOnlyWhereTaken", {"-platform=offscreen"}, Action::UsageError, std::nullopt, {}, "option '-platform' takes its value as the next argument"},
+    {"JoinedValueOfAFlag", {"-reverse=yes"}, Action::UsageError, std::nullopt, {}, "option '-reverse' takes no value"},
     {"DashDashEndsOptions", {"--", "-odd-name"}, Action::Run, "-odd-name", {}, ""},
     {"DashDashThenHelpIsAHive", {"--", "--help"}, Action::Run, "--help", {}, ""},
     {"LoneDashIsAHive", {"-"}, Action::Run, "-", {}, ""},
@@ -191,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, HelpSaysHowToUseItWithoutADisplay) {
-    for (const char* option : {"--help", "-h"}) {
+    for (const char* option : {"--help", "-h", "help"}) {
         SCOPED_TRACE(option);
         const Outcome o = run(launch({option}));
         EXPECT_EQ(o.status, 0);

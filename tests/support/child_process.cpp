@@ -29,8 +29,10 @@ std::string outputOf(const std::string& command) {
 }
 
 Outcome launch(const Launch& launch) {
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
-    for (const auto& [name, value] : launch.environment) env.push_back(name + "=" + value);
+    std::map<std::string, std::string> variables = {{"PATH", "/usr/bin:/bin"}, {"LC_ALL", "C.UTF-8"}};
+    for (const auto& [name, value] : launch.environment) variables[name] = value;
+    std::vector<std::string> env;
+    for (const auto& [name, value] : variables) env.push_back(name + "=" + value);
     std::vector<std::string> args = launch.arguments;
     std::vector<char*> envp, argv{const_cast<char*>(launch.program.c_str())};
     for (std::string& e : env) envp.push_back(e.data());

@@ -51,7 +51,7 @@ bool isRoot();
 struct Launch {
     std::string program;                              // a path, or a name looked up on the PATH
     std::vector<std::string> arguments{};
-    std::map<std::string, std::string> environment{};  // on top of a bare one: PATH, LC_ALL=C.UTF-8
+    std::map<std::string, std::string> environment{};  // over a bare one: PATH, LC_ALL=C.UTF-8
     bool unprivileged = false;                          // as user and group 65534 when run as root
     bool stdoutFull = false;                            // standard output is /dev/full
     std::string input{};                                // standard input

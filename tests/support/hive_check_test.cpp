@@ -341,21 +341,23 @@ INSTANTIATE_TEST_SUITE_P(Check, RealHives,
 class Guard : public testing::Test, protected testsupport::HiveFile {
 protected:
     void SetUp() override { make({textValue("AutoAdminLogon", u"0")}); }
-    platform::Key openAndSet() {
+    // The key with AutoAdminLogon set to `flag`: a change unless it holds that already.
+    platform::Key openAndSet(char flag = '1') {
         platform::Key key = 0;
         EXPECT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyAllAccess, &key), 0);
-        const std::string one = "1\0"s;
+        const std::string text{flag, '\0'};
         EXPECT_EQ(platform::RegSetValueExA(key, "AutoAdminLogon", 0, platform::RegSz,
-                                           reinterpret_cast<const std::uint8_t*>(one.data()), 2), 0);
+                                           reinterpret_cast<const std::uint8_t*>(text.data()), 2), 0);
         return key;
     }
 };
 
 TEST_F(Guard, ChecksEveryCommit) {
     const std::size_t before = testsupport::guardedCommits();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(platform::RegCloseKey(openAndSet()), 0);
+    for (char flag : {'1', '0', '1'}) EXPECT_EQ(platform::RegCloseKey(openAndSet(flag)), 0);
     EXPECT_EQ(testsupport::guardedCommits(), before + 3);
-    // A close without a change writes nothing, and nothing is checked.
+    // A close without a change, or with one to what is stored, writes nothing, and nothing is checked.
+    EXPECT_EQ(platform::RegCloseKey(openAndSet('1')), 0);
     platform::Key key = 0;
     ASSERT_EQ(platform::RegOpenKeyExA(platform::LocalMachine, testsupport::WinlogonKey, 0, platform::KeyRead, &key), 0);
     EXPECT_EQ(platform::RegCloseKey(key), 0);

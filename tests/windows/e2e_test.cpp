@@ -251,6 +251,11 @@ TEST(EndToEnd, CommandsFromCmdSetTheErrorLevel) {
     EXPECT_EQ(stored("LegalNoticeText"), std::optional("Authorised use only\0"s));
     EXPECT_EQ(cmd(L"vantorio set --hide-last-user=on", out), 2u);
     EXPECT_NE(out.find("--auto-logon=off"), std::string::npos) << out;
+    // A dry run on the system's registry, where each value would land as it is written: none does.
+    out.clear();
+    EXPECT_EQ(cmd(L"vantorio set --dry-run --caption=Draft", out), 0u) << out;
+    EXPECT_EQ(out, "LegalNoticeCaption: \"Notice\" -> \"Draft\"\r\n");
+    EXPECT_EQ(stored("LegalNoticeCaption"), std::optional("Notice\0"s));
     out.clear();
     EXPECT_EQ(cmd(L"vantorio show --json", out), 0u);
     EXPECT_NE(out.find("\"autoLogon\": true, \"userName\": \"\xE7\xAE\xA1\xE7\x90\x86\xE8\x80\x85\""), std::string::npos) << out;
