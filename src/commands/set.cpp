@@ -156,6 +156,7 @@ std::optional<std::u16string> textOf(const Setting& s, std::string& why) {
     case Setting::Source::StandardInput: {
         platform::console::InputLine in = platform::console::readLine(true, u"Password for automatic logon: ");
         if (in.ended) why = "no line on standard input";
+        else if (in.overlong) why = "the line on standard input is far longer than any password the window takes";
         else if (in.more) why = "standard input holds more than one line: give the password alone on it";
         else if (!in.text) why = "the line on standard input is no text in the terminal's encoding";
         else if (in.text->empty()) why = "the line on standard input is empty: to remove the password, use --no-password";

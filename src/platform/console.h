@@ -2,6 +2,7 @@
 // for scripts read it and print it.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -25,7 +26,11 @@ struct InputLine {
     std::optional<std::u16string> text; // nothing at the end of input or for bytes that are no text
     bool ended = false;                 // no line at all: the input was at its end
     bool more = false;                  // something follows the line's end
+    bool overlong = false;              // the line ran past MaxLineBytes and was not read to its end
 };
+// The most bytes of one line of input read: far more than any text the window takes, and a
+// bound for input that never ends a line (/dev/zero).
+inline constexpr std::size_t MaxLineBytes = 4096;
 InputLine readLine(bool secret, std::u16string_view prompt);
 
 // Text that people read, made plain: the backslash, and each character that could act on a

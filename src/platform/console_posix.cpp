@@ -94,14 +94,15 @@ InputLine readLine(bool secret, std::u16string_view prompt) {
     }
     std::string line;
     int c = 0;
-    while ((c = std::getchar()) != EOF && c != '\n') line += static_cast<char>(c);
+    while (line.size() < MaxLineBytes && (c = std::getchar()) != EOF && c != '\n') line += static_cast<char>(c);
     if (hide) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &was);
         std::fputc('\n', stderr);
     }
     InputLine in;
     in.ended = c == EOF && line.empty();
-    if (in.ended) return in;
+    in.overlong = line.size() == MaxLineBytes;
+    if (in.ended || in.overlong) return in;
     // A terminal is not read past the line: that would wait for the user.
     in.more = !terminal && c == '\n' && std::getchar() != EOF;
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -58,7 +58,7 @@ InputLine readLine(bool secret, std::u16string_view prompt) {
         wchar_t c = 0;
         DWORD got = 0;
         bool any = false;
-        while (ReadConsoleW(in, &c, 1, &got, nullptr) && got == 1 && c != L'\n') {
+        while (text.size() < MaxLineBytes && ReadConsoleW(in, &c, 1, &got, nullptr) && got == 1 && c != L'\n') {
             any = true;
             if (c != L'\r') text += static_cast<char16_t>(c);
         }
@@ -67,14 +67,16 @@ InputLine readLine(bool secret, std::u16string_view prompt) {
             std::fputc('\n', stderr);
         }
         line.ended = !any && got == 0;
-        if (!line.ended) line.text = std::move(text);
+        line.overlong = text.size() == MaxLineBytes;
+        if (!line.ended && !line.overlong) line.text = std::move(text);
         return line;
     }
     std::string bytes;
     int c = 0;
-    while ((c = std::getchar()) != EOF && c != '\n') bytes += static_cast<char>(c);
+    while (bytes.size() < MaxLineBytes && (c = std::getchar()) != EOF && c != '\n') bytes += static_cast<char>(c);
     line.ended = c == EOF && bytes.empty();
-    if (line.ended) return line;
+    line.overlong = bytes.size() == MaxLineBytes;
+    if (line.ended || line.overlong) return line;
     line.more = c == '\n' && std::getchar() != EOF;
     if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
     if (bytes.empty()) {

@@ -226,6 +226,8 @@ const CommandRow Rows[] = {
      "vantorio: set: unknown option '--passwd'\n" + SetUsage, {}},
     {"SecondLineForThePassword", {"set", "--password-stdin", "$HIVE"}, "pw\nmore\n", Kiosk, 2, "",
      "vantorio: set: --password-stdin: standard input holds more than one line: give the password alone on it\n", {}},
+    {"PasswordLineThatNeverEnds", {"set", "--password-stdin", "$HIVE"}, std::string(5000, 'p'), Kiosk, 2, "",
+     "vantorio: set: --password-stdin: the line on standard input is far longer than any password the window takes\n", {}},
     {"NoticeFileThatIsAFolder", {"set", "--notice-text-file=$DIR", "$HIVE"}, "", Kiosk, 2, "",
      "vantorio: set: --notice-text-file: '$DIR' is a folder, not a text file\n", {}},
     {"NoticeFileThatIsADevice", {"set", "--notice-text-file=/dev/zero", "$HIVE"}, "", Kiosk, 2, "",
