@@ -104,7 +104,7 @@ struct BaseBlock {
     std::uint32_t binsSize = 0;  // the bytes of hive bins that follow the base block
     std::uint32_t checksum = 0;
     std::uint32_t computedChecksum = 0;
-    // A hive whose last write did not finish: its changes wait in a log that is not read here.
+    // A hive whose last write did not finish: its changes wait in its logs (log.h).
     bool dirty() const { return sequence1 != sequence2; }
     bool checksumValid() const { return checksum == computedChecksum; }
     // Whether a file of `fileSize` bytes holds all the bins the base block announces.
