@@ -149,6 +149,7 @@ std::u16string hiveName() {
 
 std::u16string forPeople(const std::vector<Shown>& settings) {
     std::u16string out = u"hive: " + hiveName() + u"\n";
+    out += u"state: " + ascii(StateWords(platform::CurrentHiveCondition())) + u"\n";
     for (const Shown& s : settings) {
         const bool password = std::string_view(s.key) == "passwordSet";
         out += ascii(s.label) + u": ";
@@ -170,6 +171,7 @@ std::u16string forScripts(const std::vector<Shown>& settings) {
 #else
     std::u16string out = u"{\"hive\": " + json(hiveName());
 #endif
+    out += u", \"state\": " + json(ascii(StateKey(platform::CurrentHiveCondition())));
     std::u16string kept;
     for (const Shown& s : settings) {
         out += u", " + json(ascii(s.key)) + u": " + (s.flag ? (*s.flag ? u"true" : u"false") : json(s.text));

@@ -25,7 +25,8 @@ struct CommandRow {
     int status;
     std::string out, err;                // $HIVE stands for the hive's path
     std::vector<HiveValue> after;        // empty: the hive as it was, byte for byte
-    bool unfinishedWrite = false;        // the hive's last write did not finish (changes in its logs)
+    bool unfinishedWrite = false;        // the hive's last write did not finish (changes in logs not beside it)
+    std::vector<HiveValue> logged = {};  // set after `before`, in the log SOFTWARE.log1 beside it only
 };
 void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
 
@@ -49,6 +50,10 @@ TEST_P(Commands, Row) {
         testsupport::leaveWriteUnfinished(bytes);
         testsupport::writeFile(hive, bytes);
     }
+    if (!row.logged.empty())
+        testsupport::logChange(hive, config + "/SOFTWARE.log1", [&] {
+            for (const HiveValue& v : row.logged) testsupport::putValue(hive, v);
+        });
     testsupport::writeFile(dir.file("notice.txt"), "ようこそ\n");
     const std::string before = testsupport::fileBytes(hive);
 
@@ -64,8 +69,8 @@ TEST_P(Commands, Row) {
         EXPECT_EQ(testsupport::fileBytes(hive), before);
     else
         EXPECT_EQ(testsupport::readValues(hive), row.after);
-    // Nothing but the hive is left in its folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config), {}), 1);
+    // Nothing but the hive (and its log) is left in its folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config), {}), row.logged.empty() ? 1 : 2);
 }
 
 const std::vector<HiveValue> Kiosk{sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"kiosk"), sz("DefaultPassword", u"pw"),
@@ -76,15 +81,24 @@ const std::string SetUsage = "Usage: vantorio set [SETTING]... [HIVE]\nTry 'vant
 
 const CommandRow Rows[] = {
     {"ShowForPeople", {"show", "$HIVE"}, "", Kiosk, 0,
-     "hive: $HIVE\nautomatic logon: on\nuser name: kiosk\npassword: set\nhide last user name: off\n"
+     "hive: $HIVE\nstate: clean\nautomatic logon: on\nuser name: kiosk\npassword: set\nhide last user name: off\n"
      "shutdown without logon: off\nnotice: on\nnotice caption: Corp\nnotice text: Authorised use only\n", "", {}},
+    // Windows' last changes, in the hive's log, are what is shown: the file stays as it is.
+    {"ShowReplaysTheLog", {"show", "$HIVE"}, "", Kiosk, 0,
+     "hive: $HIVE\nstate: recovered (1 log entry replayed)\nautomatic logon: on\nuser name: logged\npassword: set\n"
+     "hide last user name: off\nshutdown without logon: off\nnotice: on\nnotice caption: From the log\n"
+     "notice text: Authorised use only\n", "", {}, false, {sz("DefaultUserName", u"logged"), sz("LegalNoticeCaption", u"From the log")}},
+    {"ShowJsonOfAHiveWithoutItsLogs", {"show", "--json", "$HIVE"}, "", Fresh, 0,
+     "{\"hive\": \"$HIVE\", \"state\": \"dirty\", \"autoLogon\": false, \"userName\": \"Administrator\", \"passwordSet\": false, "
+     "\"hideLastUserName\": false, \"shutdownWithoutLogon\": true, \"notice\": false, \"noticeCaption\": \"\", \"noticeText\": \"\", "
+     "\"kept\": {}}\n", "", {}, true},
     // Kept values, each with its reason and (but the password's) its stored form.
     {"ShowJsonWithKeptValues", {"show", "--json", "$HIVE"}, "",
      {sz("DefaultUserName", u"José"), raw("DontDisplayLastUserName", 4, std::string("\1\0\0\0", 4)),
       raw("DefaultPassword", 1, testsupport::utf16le(u"p") + testsupport::utf16le(u"q")), sz("LegalNoticeCaption", u"Corp"),
       raw("LegalNoticeText", 7, testsupport::utf16le(u"") + testsupport::utf16le(u"x") + testsupport::utf16le(u""))},
      0,
-     "{\"hive\": \"$HIVE\", \"autoLogon\": false, \"userName\": \"Jos?\", \"passwordSet\": true, \"hideLastUserName\": false, "
+     "{\"hive\": \"$HIVE\", \"state\": \"clean\", \"autoLogon\": false, \"userName\": \"Jos?\", \"passwordSet\": true, \"hideLastUserName\": false, "
      "\"shutdownWithoutLogon\": false, \"notice\": false, \"noticeCaption\": \"Corp\", \"noticeText\": \"\", \"kept\": {"
      "\"DefaultUserName\": {\"reason\": \"beyond-code-page-932\", \"stored\": {\"type\": \"REG_SZ\", \"bytes\": "
      "\"4a006f007300e9000000\", \"text\": \"José\\u0000\"}}, "
@@ -124,8 +138,14 @@ const CommandRow Rows[] = {
     // Register refused: the reason and what to do, and the hive as it was.
     {"RegisterRefused", {"set", "--caption=x", "$HIVE"}, "", Kiosk, 1, "",
      "vantorio: set: register refused: cannot open the Winlogon key for writing: access denied: Windows left "
-     "changes of '$HIVE' in its logs: start that Windows and shut it down completely, then try again; nothing was saved\n",
+     "changes of '$HIVE' in logs that are not beside it (software.LOG1, software.LOG2, software.LOG): put them back "
+     "beside the hive, or start that Windows and shut it down completely, then try again; nothing was saved\n",
      {}, true},
+    // Register on a hive with Windows' last changes in its log: one clean file with both.
+    {"SetOnAHiveWithItsLog", {"set", "--caption=New", "$HIVE"}, "", Kiosk, 0, "", "",
+     {sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"logged"), sz("DefaultPassword", u"pw"),
+      sz("LegalNoticeCaption", u"New"), sz("LegalNoticeText", u"Authorised use only")},
+     false, {sz("DefaultUserName", u"logged")}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Program, Commands, ::testing::ValuesIn(Rows), [](const auto& info) { return std::string(info.param.name); });
