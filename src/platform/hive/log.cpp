@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
+#include <memory>
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
 #include <sys/mman.h>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +33,8 @@ constexpr std::size_t DirtyPage = 512;
 constexpr std::size_t LogPage = 4096;
 // Larger logs are not read: no log of a hive whose bins end below 2 GiB needs more.
 constexpr std::uint64_t LargestLog = std::uint64_t{3} << 30;
+// Each run of pages moved into a hive's image is a mapping of its own: no more than this many.
+constexpr std::size_t MostMovedRuns = 4096;
 
 // A log entry of the new format: offsets from its start. Its page references (an offset in the
 // bins and a size, each four bytes) follow the header, then the pages in the same order.
@@ -67,13 +72,34 @@ Status readAt(int fd, char* into, std::size_t count, std::uint64_t at, std::size
 
 // The logs beside a hive, by their place in the order they are used: NAME.LOG1, NAME.LOG2, NAME.LOG.
 enum LogName { Log1, Log2, Log, LogNames };
+// A log file, open for reading.
+struct LogFile {
+    Fd fd;
+    std::uint64_t size = 0;
+
+    // `count` bytes at `at` into `into`; false when the file does not hold them all.
+    bool read(char* into, std::size_t count, std::uint64_t at) const {
+        std::size_t got = 0;
+        return at <= size && size - at >= count && readAt(fd.get(), into, count, at, got) == status::Success && got == count;
+    }
+    // The bytes from `at` on, up to `count` of them.
+    std::string bytes(std::uint64_t at = 0, std::size_t count = std::string::npos) const {
+        if (at >= size) return {};
+        std::string out(static_cast<std::size_t>(std::min<std::uint64_t>(count, size - at)), '\0');
+        std::size_t got = 0;
+        if (readAt(fd.get(), out.data(), out.size(), at, got) != status::Success) got = 0;
+        out.resize(got);
+        return out;
+    }
+};
+
 struct Logs {
-    std::array<std::optional<std::string>, LogNames> bytes; // those that could be read whole
-    bool any = false;                                       // whether any of the names is there
+    std::array<std::optional<LogFile>, LogNames> files; // those that could be opened
+    bool any = false;                                   // whether any of the names is there
 };
 
 // Finds the logs in the hive's folder, each name in any case (the name in the hive's own case
-// first), and reads them, never through a link.
+// first), and opens them, never through a link.
 Logs readLogs(int folder, const std::string& name) {
     static constexpr std::string_view Suffixes[LogNames] = {".LOG1", ".LOG2", ".LOG"};
     Logs logs;
@@ -97,11 +123,7 @@ Logs readLogs(int folder, const std::string& name) {
         struct stat st {};
         if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > LargestLog)
             continue;
-        std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-        std::size_t got = 0;
-        if (readAt(fd.get(), bytes.data(), bytes.size(), 0, got) != status::Success) continue;
-        bytes.resize(got);
-        logs.bytes[i] = std::move(bytes);
+        logs.files[i] = LogFile{std::move(fd), static_cast<std::uint64_t>(st.st_size)};
     }
     return logs;
 }
@@ -154,8 +176,47 @@ std::optional<Copy> copyIn(std::string_view log, std::uint32_t type, const Prima
 
 bool binsSizeSound(std::uint64_t size) { return size != 0 && size % HiveBinSize == 0 && size <= BinsLimit; }
 
+// Memory of its own for the pages that the logs give, each run of them on a page boundary of
+// its own, so that a run of whole pages can be moved into the hive's image rather than copied.
+class PageStore {
+public:
+    explicit PageStore(std::uint64_t capacity) {
+        page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        // Room for every byte of the logs, each run rounded up to a page: address space only.
+        const std::uint64_t size = roundUp(capacity + (capacity / LogPage + 1) * page_, page_);
+        void* at = size > SIZE_MAX / 2 ? MAP_FAILED
+                                       : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (at == MAP_FAILED) return;
+        base_ = static_cast<char*>(at);
+        size_ = size;
+    }
+    PageStore(const PageStore&) = delete;
+    PageStore& operator=(const PageStore&) = delete;
+    ~PageStore() {
+        if (base_) munmap(base_, size_);
+    }
+    // Room for `count` bytes, on a page boundary; null when there is none. Its pages are made
+    // a stretch at a time, which costs less than one by one as they are first written.
+    char* take(std::size_t count) {
+        if (!base_ || size_ - used_ < count) return nullptr;
+        char* at = base_ + used_;
+        used_ += roundUp(count, page_);
+        if (used_ > made_) {
+            const std::size_t more = std::min(size_ - made_, std::max(used_ - made_, Stretch));
+            madvise(base_ + made_, more, MADV_POPULATE_WRITE); // where it is not offered, as they are written
+            made_ += more;
+        }
+        return at;
+    }
+
+private:
+    static constexpr std::size_t Stretch = std::size_t{1} << 20;
+    char* base_ = nullptr;
+    std::size_t size_ = 0, used_ = 0, made_ = 0, page_ = 0;
+};
+
 // A replay worked out before anything is mapped: the base block and the bytes the logs put over
-// the file, in their order (a later write over an earlier one), taken from the logs' bytes.
+// the file, in their order (a later write over an earlier one), and what holds those bytes.
 struct Plan {
     struct Write {
         std::uint32_t offset; // in the bins
@@ -166,6 +227,8 @@ struct Plan {
     std::vector<Write> writes;
     std::uint32_t entries = 0;
     bool checkBins = false; // the old format: each bin that a page falls in must be sound
+    std::shared_ptr<const std::string> log;   // the old format's log, read whole
+    std::shared_ptr<PageStore> pages;         // the new format's pages
 
     // The base block of a complete write, `sequence` both its sequence numbers.
     void complete(std::uint32_t sequence) {
@@ -178,34 +241,40 @@ struct Plan {
 };
 
 // The entries of the new-format logs: from .LOG1 then .LOG2, those from the file's sequence
-// number on, each following the one before, up to the first that fails a check.
+// number on, each following the one before, up to the first that fails a check. The pages of
+// an entry are read straight into the memory they will be used from, and summed there; what an
+// entry that fails gave is never used.
 class NewFormat {
 public:
-    explicit NewFormat(const Primary& primary) : primary_(primary) {
+    NewFormat(const Primary& primary, const Logs& logs) : primary_(primary) {
         if (primary.base) begin(primary.block, *primary.base);
+        std::uint64_t size = 0;
+        for (LogName name : {Log1, Log2})
+            if (logs.files[name]) size += logs.files[name]->size;
+        plan_.pages = std::make_shared<PageStore>(size);
     }
 
     // False once the replay has ended.
-    bool read(std::string_view log) {
-        const auto copy = copyIn(log, NewLog, primary_);
+    bool read(const LogFile& log) {
+        const std::string first = log.bytes(0, Sector);
+        const auto copy = copyIn(first, NewLog, primary_);
         if (!copy) return true;
         if (plan_.base.empty()) begin(copy->header, copy->base); // the file's own base block is broken
-        for (std::size_t at = copy->body; log.size() - at >= hvle::References;) {
-            const std::string_view rest = log.substr(at);
-            if (!rest.starts_with("HvLE")) return true; // this log's entries end here
-            const std::uint32_t size = le32(rest, hvle::Size);
-            if (size < hvle::References || size % Sector != 0 || size > rest.size()) return false;
-            const std::string_view entry = rest.substr(0, size);
-            if (le64(entry, hvle::Hash1) != marvin32(entry.substr(hvle::References), LogSeed) ||
-                le64(entry, hvle::Hash2) != marvin32(entry.substr(0, hvle::Hash2), LogSeed))
-                return false;
+        std::string head(hvle::References, '\0');
+        for (std::uint64_t at = copy->body; log.size - at >= hvle::References;) {
+            if (!log.read(head.data(), head.size(), at)) return false;
+            if (!head.starts_with("HvLE")) return true; // this log's entries end here
+            const std::uint32_t size = le32(head, hvle::Size);
+            if (size < hvle::References || size % Sector != 0 || size > log.size - at) return false;
+            if (le64(head, hvle::Hash2) != marvin32(std::string_view(head).substr(0, hvle::Hash2), LogSeed)) return false;
+            const std::uint32_t sequence = le32(head, hvle::Sequence);
+            // Entries that the file or an entry before holds already, and one missing between
+            // two: what follows it was written over what it held.
+            const bool already = applied_ ? sequence <= last_ : sequence < from_;
+            if (!already && applied_ && sequence != last_ + 1) return false;
+            if (!entry(log, at, head, already)) return false;
             at += size;
-            const std::uint32_t sequence = le32(entry, hvle::Sequence);
-            // Entries that the file or an entry before holds already.
-            if (applied_ ? sequence <= last_ : sequence < from_) continue;
-            // An entry missing between two: what follows it was written over what it held.
-            if (applied_ && sequence != last_ + 1) return false;
-            if (!apply(entry)) return false;
+            if (already) continue;
             last_ = sequence;
             applied_ = true;
         }
@@ -225,25 +294,45 @@ private:
         from_ = base.sequence1;
     }
 
-    // The entry's pages, when its references and its size of the bins agree with each other.
-    bool apply(std::string_view entry) {
-        const std::uint32_t bins = le32(entry, hvle::BinsSize);
-        const std::uint32_t count = le32(entry, hvle::PageCount);
-        if (!binsSizeSound(bins) || count > (entry.size() - hvle::References) / hvle::Reference) return false;
-        std::size_t page = hvle::References + std::size_t{count} * hvle::Reference;
-        const std::size_t writes = plan_.writes.size();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::size_t reference = hvle::References + std::size_t{i} * hvle::Reference;
-            const std::uint32_t offset = le32(entry, reference);
-            const std::uint32_t size = le32(entry, reference + 4);
-            if (size == 0 || offset % LogPage != 0 || size % LogPage != 0 || offset >= bins || size > bins - offset ||
-                size > entry.size() - page) {
-                plan_.writes.resize(writes);
-                return false;
+    // The entry at `at` whose header is `head`: its first sum checked over its references, pages
+    // and what pads it; and unless the hive holds it `already`, its pages, when its references
+    // and its size of the bins agree with each other.
+    bool entry(const LogFile& log, std::uint64_t at, std::string_view head, bool already) {
+        const std::uint32_t size = le32(head, hvle::Size);
+        const std::uint32_t bins = le32(head, hvle::BinsSize);
+        const std::uint32_t count = le32(head, hvle::PageCount);
+        Marvin32 sum(LogSeed);
+        if (already) { // only summed
+            std::string chunk;
+            for (std::uint64_t from = at + hvle::References; from < at + size; from += chunk.size()) {
+                chunk = log.bytes(from, std::min<std::uint64_t>(at + size - from, std::size_t{1} << 20));
+                if (chunk.empty()) return false;
+                sum.add(chunk);
             }
-            plan_.writes.push_back({offset, entry.substr(page, size)});
-            page += size;
+            return sum.value() == le64(head, hvle::Hash1);
         }
+        if (!binsSizeSound(bins) || count > (size - hvle::References) / hvle::Reference) return false;
+        std::string references(std::size_t{count} * hvle::Reference, '\0');
+        if (!log.read(references.data(), references.size(), at + hvle::References)) return false;
+        sum.add(references);
+        std::uint64_t page = at + hvle::References + references.size();
+        std::vector<Plan::Write> writes;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t offset = le32(references, std::size_t{i} * hvle::Reference);
+            const std::uint32_t length = le32(references, std::size_t{i} * hvle::Reference + 4);
+            if (length == 0 || offset % LogPage != 0 || length % LogPage != 0 || offset >= bins || length > bins - offset ||
+                length > at + size - page)
+                return false;
+            char* into = plan_.pages->take(length);
+            if (!into || !log.read(into, length, page)) return false;
+            writes.push_back({offset, std::string_view(into, length)});
+            sum.add(writes.back().bytes);
+            page += length;
+        }
+        const std::string padding = log.bytes(page, static_cast<std::size_t>(at + size - page));
+        sum.add(padding);
+        if (sum.value() != le64(head, hvle::Hash1)) return false;
+        plan_.writes.insert(plan_.writes.end(), writes.begin(), writes.end());
         plan_.binsSize = bins;
         ++plan_.entries;
         return true;
@@ -257,7 +346,10 @@ private:
 };
 
 // An old-format log: the 512-byte pages of its bitmap, in runs of pages that follow each other.
-std::optional<Plan> oldFormat(std::string_view log, const Primary& primary) {
+std::optional<Plan> oldFormat(const LogFile& file, const Primary& primary) {
+    if (!copyIn(file.bytes(0, Sector), OldLog, primary)) return std::nullopt;
+    const auto bytes = std::make_shared<const std::string>(file.bytes());
+    const std::string_view log = *bytes;
     const auto copy = copyIn(log, OldLog, primary);
     if (!copy || !binsSizeSound(copy->base.binsSize)) return std::nullopt;
     const std::size_t pages = copy->base.binsSize / DirtyPage;
@@ -267,6 +359,7 @@ std::optional<Plan> oldFormat(std::string_view log, const Primary& primary) {
     const std::string_view bitmap = log.substr(copy->body + dirt::Bitmap, bitmapSize);
     auto dirty = [&](std::size_t page) { return (static_cast<unsigned char>(bitmap[page / 8]) >> (page % 8) & 1) != 0; };
     Plan plan;
+    plan.log = bytes;
     plan.base = std::string(copy->header);
     plan.binsSize = copy->base.binsSize;
     plan.entries = 1;
@@ -293,14 +386,14 @@ std::optional<Plan> oldFormat(std::string_view log, const Primary& primary) {
 // then each old-format log, the most recent first.
 std::vector<Plan> plansOf(const Logs& logs, const Primary& primary) {
     std::vector<Plan> plans;
-    NewFormat entries(primary);
+    NewFormat entries(primary, logs);
     for (LogName name : {Log1, Log2})
-        if (logs.bytes[name] && !entries.read(*logs.bytes[name])) break;
+        if (logs.files[name] && !entries.read(*logs.files[name])) break;
     if (auto plan = entries.plan()) plans.push_back(std::move(*plan));
     std::vector<Plan> old;
     for (LogName name : {Log1, Log2, Log})
-        if (logs.bytes[name])
-            if (auto plan = oldFormat(*logs.bytes[name], primary)) old.push_back(std::move(*plan));
+        if (logs.files[name])
+            if (auto plan = oldFormat(*logs.files[name], primary)) old.push_back(std::move(*plan));
     std::stable_sort(old.begin(), old.end(), [](const Plan& a, const Plan& b) {
         return le32(a.base, regf::Sequence1) > le32(b.base, regf::Sequence1);
     });
@@ -324,38 +417,6 @@ bool binsSound(std::string_view bins, const Plan& plan) {
     return true;
 }
 
-// The hive of the plan in memory: the file mapped privately (bins past its end in memory of
-// their own), the base block and the logged bytes written over it, then made read-only. Only
-// the pages written are copied.
-Status mapPlan(int fd, std::uint64_t fileSize, const Plan& plan, HiveMapping& out) {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t size = BaseBlockSize + plan.binsSize;
-    const std::size_t reserved = roundUp(size, page);
-    const std::size_t fromFile = roundUp(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, size)), page);
-    void* at = fromFile == reserved ? mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0)
-                                    : mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (at == MAP_FAILED) return statusOfErrno(errno);
-    if (fromFile != reserved && fromFile != 0 &&
-        mmap(at, fromFile, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
-        const int err = errno;
-        munmap(at, reserved);
-        return statusOfErrno(err);
-    }
-    auto* image = static_cast<char*>(at);
-    std::memcpy(image, plan.base.data(), plan.base.size());
-    for (const Plan::Write& w : plan.writes) {
-        if (w.offset >= plan.binsSize) continue; // bins that a later entry gave up
-        std::memcpy(image + BaseBlockSize + w.offset, w.bytes.data(), std::min<std::size_t>(w.bytes.size(), plan.binsSize - w.offset));
-    }
-    if (plan.checkBins && !binsSound(std::string_view(image + BaseBlockSize, plan.binsSize), plan)) {
-        munmap(at, reserved);
-        return status::BadDatabase;
-    }
-    mprotect(at, reserved, PROT_READ);
-    out = {static_cast<const unsigned char*>(at), size};
-    return status::Success;
-}
-
 // The ranges of the bins that a commit writes from memory: every logged page, and the bins that
 // lie past the file's end, joined where they meet.
 PagesFromMemory pagesOf(const Plan& plan, std::uint64_t fileSize) {
@@ -377,6 +438,51 @@ PagesFromMemory pagesOf(const Plan& plan, std::uint64_t fileSize) {
         }
     }
     return pages;
+}
+
+// The hive of the plan in memory: the file mapped privately (bins past its end in memory of
+// their own), the base block and the logged bytes put over it, then made read-only. The pages
+// of the file that the logs give are never read. The plan's pages are used up.
+Status mapPlan(int fd, std::uint64_t fileSize, const Plan& plan, HiveMapping& out) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t size = BaseBlockSize + plan.binsSize;
+    const std::size_t reserved = roundUp(size, page);
+    const std::size_t fromFile = roundUp(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, size)), page);
+    void* at = fromFile == reserved ? mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0)
+                                    : mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return statusOfErrno(errno);
+    if (fromFile != reserved && fromFile != 0 &&
+        mmap(at, fromFile, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        const int err = errno;
+        munmap(at, reserved);
+        return statusOfErrno(err);
+    }
+    auto* image = static_cast<char*>(at);
+    std::memcpy(image, plan.base.data(), plan.base.size());
+    // Runs of whole pages held on page boundaries are moved into their place; the rest is copied
+    // (the pages of the file it falls in copied first, as the private mapping does).
+    std::size_t moved = 0;
+    for (const Plan::Write& w : plan.writes) {
+        if (w.offset >= plan.binsSize) continue; // bins that a later entry gave up
+        char* to = image + BaseBlockSize + w.offset;
+        const std::size_t length = std::min<std::size_t>(w.bytes.size(), plan.binsSize - w.offset);
+        const bool whole = reinterpret_cast<std::uintptr_t>(w.bytes.data()) % page == 0 &&
+                           reinterpret_cast<std::uintptr_t>(to) % page == 0 && length % page == 0;
+        // The place they leave stays the store's (empty), so that nothing else is mapped there
+        // before the store goes.
+        if (whole && ++moved <= MostMovedRuns &&
+            mremap(const_cast<char*>(w.bytes.data()), length, length, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to) !=
+                MAP_FAILED)
+            continue;
+        std::memcpy(to, w.bytes.data(), length);
+    }
+    if (plan.checkBins && !binsSound(std::string_view(image + BaseBlockSize, plan.binsSize), plan)) {
+        munmap(at, reserved);
+        return status::BadDatabase;
+    }
+    mprotect(at, reserved, PROT_READ);
+    out = {static_cast<const unsigned char*>(at), size};
+    return status::Success;
 }
 
 } // namespace
