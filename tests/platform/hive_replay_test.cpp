@@ -303,6 +303,8 @@ TEST_P(MadeLogs, Row) {
         EXPECT_TRUE(bins(written) == bins(seen)) << "the replay is not the hive of state " << row.replayedTo;
         EXPECT_EQ(le32(written, hive::regf::Sequence1), Made::First + static_cast<std::uint32_t>(row.replayedTo));
     }
+    // The start-up check takes what an open takes: a broken base block that the logs repair too.
+    EXPECT_EQ(hive::checkHive(file).problem, hive::HiveProblem::None);
     EXPECT_TRUE(folderContents(dir.path()) == before) << "loading wrote the hive or its logs";
 
     // Register: a clean file with the replayed values and the new one, the logs untouched; or a
@@ -391,6 +393,14 @@ const MadeRow MadeRows[] = {
      Unusable, -1},
     {"OnlyEntriesAlreadyApplied", [] { return made().file(2); }, {{"SOFTWARE.LOG1", [] { return made().log(2, 0, 2); }}}, Unusable, -1},
     {"OldFormatCutShort", [] { return made().file(0); }, {{"SOFTWARE.LOG", [] { return oldLog().substr(0, oldLog().size() - 512); }}},
+     Unusable, -1},
+    // A bin that the log's pages fall in must be sound: here the bin they add is not one.
+    {"OldFormatWithABrokenBin", [] { return made().file(0); },
+     {{"SOFTWARE.LOG", [] {
+           std::string log = oldLog();
+           log[log.rfind("hbin") + 3] = 'x';
+           return log;
+       }}},
      Unusable, -1},
     {"OldFormatOfAnotherWrite", [] { return made().file(0); }, {{"SOFTWARE.LOG1", [] { return ofAnotherWrite(oldLog()); }}},
      Unusable, -1},
