@@ -12,14 +12,10 @@ namespace {
 namespace hive = platform::hive;
 using platform::le32;
 using platform::put32;
+using platform::put64;
+namespace hvle = hive::hvle;
 
-constexpr std::size_t Sector = 512, Page = 4096, EntryHeader = 40;
-constexpr std::uint32_t OldLog = 1, NewLog = 6;
-
-void put64(std::string& b, std::size_t at, std::uint64_t v) {
-    put32(b, at, static_cast<std::uint32_t>(v));
-    put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
-}
+constexpr std::size_t Sector = hive::LogSector, Page = hive::LogPage, EntryHeader = hvle::References;
 
 // The first sector of a log: the hive's base block as a complete write of `sequence`.
 std::string copyOf(std::string_view base, std::uint32_t sequence, std::uint32_t type, std::uint32_t binsSize) {
@@ -35,8 +31,8 @@ std::string copyOf(std::string_view base, std::uint32_t sequence, std::uint32_t 
 
 void seal(std::string& log, std::size_t at, std::size_t size) {
     const std::string_view entry = std::string_view(log).substr(at, size);
-    put64(log, at + 24, hive::marvin32(entry.substr(EntryHeader), hive::LogSeed));
-    put64(log, at + 32, hive::marvin32(std::string_view(log).substr(at, 32), hive::LogSeed));
+    put64(log, at + hvle::Hash1, hive::marvin32(entry.substr(EntryHeader), hive::LogSeed));
+    put64(log, at + hvle::Hash2, hive::marvin32(std::string_view(log).substr(at, hvle::Hash2), hive::LogSeed));
 }
 
 } // namespace
@@ -58,36 +54,36 @@ LogEntry entryBetween(std::string_view before, std::string_view after, std::uint
 
 std::string entryBytes(const LogEntry& entry) {
     std::string bytes(EntryHeader, '\0');
-    bytes.replace(0, 4, "HvLE");
-    put32(bytes, 12, entry.sequence);
-    put32(bytes, 16, entry.binsSize);
-    put32(bytes, 20, static_cast<std::uint32_t>(entry.pages.size()));
+    bytes.replace(hvle::Signature, 4, "HvLE");
+    put32(bytes, hvle::Sequence, entry.sequence);
+    put32(bytes, hvle::BinsSize, entry.binsSize);
+    put32(bytes, hvle::PageCount, static_cast<std::uint32_t>(entry.pages.size()));
     for (const LoggedPages& p : entry.pages) {
         bytes += platform::bytes32(p.offset);
         bytes += platform::bytes32(static_cast<std::uint32_t>(p.bytes.size()));
     }
     for (const LoggedPages& p : entry.pages) bytes += p.bytes;
     bytes.resize((bytes.size() + Sector - 1) / Sector * Sector, '\0');
-    put32(bytes, 4, static_cast<std::uint32_t>(bytes.size()));
+    put32(bytes, hvle::Size, static_cast<std::uint32_t>(bytes.size()));
     seal(bytes, 0, bytes.size());
     return bytes;
 }
 
 std::string newFormatLog(std::string_view base, std::uint32_t sequence, const std::vector<LogEntry>& entries) {
-    std::string log = copyOf(base, sequence, NewLog, le32(base, hive::regf::BinsSize));
+    std::string log = copyOf(base, sequence, hive::filetype::NewLog, le32(base, hive::regf::BinsSize));
     for (const LogEntry& e : entries) log += entryBytes(e);
     return log;
 }
 
 std::string oldFormatLog(std::string_view base, std::uint32_t sequence, std::uint32_t binsSize,
                          const std::vector<LoggedPages>& pages) {
-    std::string log = copyOf(base, sequence, OldLog, binsSize);
-    std::string bitmap((binsSize / Sector + 7) / 8, '\0');
+    std::string log = copyOf(base, sequence, hive::filetype::OldLog, binsSize);
+    std::string bitmap((binsSize / hive::DirtyPage + 7) / 8, '\0');
     std::vector<const LoggedPages*> ordered;
     for (const LoggedPages& p : pages) ordered.push_back(&p);
     std::sort(ordered.begin(), ordered.end(), [](const auto* a, const auto* b) { return a->offset < b->offset; });
     for (const LoggedPages* p : ordered)
-        for (std::size_t page = p->offset / Sector; page < (p->offset + p->bytes.size()) / Sector; ++page)
+        for (std::size_t page = p->offset / hive::DirtyPage; page < (p->offset + p->bytes.size()) / hive::DirtyPage; ++page)
             bitmap[page / 8] = static_cast<char>(bitmap[page / 8] | 1 << (page % 8));
     log += "DIRT" + bitmap;
     log.resize((log.size() + Sector - 1) / Sector * Sector, '\0');
@@ -97,7 +93,7 @@ std::string oldFormatLog(std::string_view base, std::uint32_t sequence, std::uin
 
 void sealEntries(std::string& log) {
     for (std::size_t at = Sector; log.size() >= at + EntryHeader && log.compare(at, 4, "HvLE") == 0;) {
-        const std::uint32_t size = le32(log, at + 4);
+        const std::uint32_t size = le32(log, at + hvle::Size);
         if (size < EntryHeader || size % Sector != 0 || size > log.size() - at) return;
         seal(log, at, size);
         at += size;

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <sys/mman.h>
-#include <utility>
 #include <sys/stat.h>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -22,34 +22,10 @@
 namespace platform::hive {
 namespace {
 
-// What the file type field of a base block says.
-constexpr std::uint32_t PrimaryFile = 0, OldLog = 1, NewLog = 6;
-// Logs are written in sectors: the copy of the base block fills the first (512 bytes times the
-// clustering factor it gives), what the log holds begins with the second.
-constexpr std::size_t Sector = 512;
-constexpr std::uint32_t LargestClustering = 8;
-// The old format's bitmap counts pages of 512 bytes; the new format logs pages of 4096.
-constexpr std::size_t DirtyPage = 512;
-constexpr std::size_t LogPage = 4096;
 // Larger logs are not read: no log of a hive whose bins end below 2 GiB needs more.
 constexpr std::uint64_t LargestLog = std::uint64_t{3} << 30;
 // Each run of pages moved into a hive's image is a mapping of its own: no more than this many.
 constexpr std::size_t MostMovedRuns = 4096;
-
-// A log entry of the new format: offsets from its start. Its page references (an offset in the
-// bins and a size, each four bytes) follow the header, then the pages in the same order.
-namespace hvle {
-inline constexpr std::size_t Signature = 0x00, Size = 0x04, Flags = 0x08, Sequence = 0x0C, BinsSize = 0x10,
-                             PageCount = 0x14, Hash1 = 0x18, Hash2 = 0x20, References = 0x28, Reference = 8;
-} // namespace hvle
-// The dirty vector of the old format, at the start of the log's second sector.
-namespace dirt {
-inline constexpr std::size_t Signature = 0x00, Bitmap = 0x04;
-} // namespace dirt
-
-std::uint64_t le64(std::string_view b, std::size_t at) {
-    return static_cast<std::uint64_t>(le32(b, at)) | static_cast<std::uint64_t>(le32(b, at + 4)) << 32;
-}
 
 std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
@@ -161,8 +137,8 @@ struct Copy {
     std::size_t body = 0;
 };
 std::optional<Copy> copyIn(std::string_view log, std::uint32_t type, const Primary& primary) {
-    if (log.size() < Sector) return std::nullopt;
-    std::string block(log.substr(0, Sector));
+    if (log.size() < LogSector) return std::nullopt;
+    std::string block(log.substr(0, LogSector));
     block.resize(BaseBlockSize, '\0');
     const auto base = readBaseBlock(block);
     if (!base || !base->checksumValid() || base->sequence1 != base->sequence2 || le32(block, regf::FileType) != type)
@@ -171,7 +147,7 @@ std::optional<Copy> copyIn(std::string_view log, std::uint32_t type, const Prima
     if (clustering == 0 || clustering > LargestClustering) return std::nullopt;
     const std::uint64_t written = le64(block, regf::Written);
     if (std::find(primary.written.begin(), primary.written.end(), written) == primary.written.end()) return std::nullopt;
-    return Copy{*base, log.substr(0, regf::HeaderSize), Sector * clustering};
+    return Copy{*base, log.substr(0, regf::HeaderSize), LogSector * clustering};
 }
 
 bool binsSizeSound(std::uint64_t size) { return size != 0 && size % HiveBinSize == 0 && size <= BinsLimit; }
@@ -234,7 +210,7 @@ struct Plan {
     void complete(std::uint32_t sequence) {
         put32(base, regf::Sequence1, sequence);
         put32(base, regf::Sequence2, sequence);
-        put32(base, regf::FileType, PrimaryFile);
+        put32(base, regf::FileType, filetype::Primary);
         put32(base, regf::BinsSize, binsSize);
         put32(base, regf::Checksum, baseBlockChecksum(base));
     }
@@ -256,8 +232,8 @@ public:
 
     // False once the replay has ended.
     bool read(const LogFile& log) {
-        const std::string first = log.bytes(0, Sector);
-        const auto copy = copyIn(first, NewLog, primary_);
+        const std::string first = log.bytes(0, LogSector);
+        const auto copy = copyIn(first, filetype::NewLog, primary_);
         if (!copy) return true;
         if (plan_.base.empty()) begin(copy->header, copy->base); // the file's own base block is broken
         std::string head(hvle::References, '\0');
@@ -265,7 +241,7 @@ public:
             if (!log.read(head.data(), head.size(), at)) return false;
             if (!head.starts_with("HvLE")) return true; // this log's entries end here
             const std::uint32_t size = le32(head, hvle::Size);
-            if (size < hvle::References || size % Sector != 0 || size > log.size - at) return false;
+            if (size < hvle::References || size % LogSector != 0 || size > log.size - at) return false;
             if (le64(head, hvle::Hash2) != marvin32(std::string_view(head).substr(0, hvle::Hash2), LogSeed)) return false;
             const std::uint32_t sequence = le32(head, hvle::Sequence);
             // Entries that the file or an entry before holds already, and one missing between
@@ -347,10 +323,10 @@ private:
 
 // An old-format log: the 512-byte pages of its bitmap, in runs of pages that follow each other.
 std::optional<Plan> oldFormat(const LogFile& file, const Primary& primary) {
-    if (!copyIn(file.bytes(0, Sector), OldLog, primary)) return std::nullopt;
+    if (!copyIn(file.bytes(0, LogSector), filetype::OldLog, primary)) return std::nullopt;
     const auto bytes = std::make_shared<const std::string>(file.bytes());
     const std::string_view log = *bytes;
-    const auto copy = copyIn(log, OldLog, primary);
+    const auto copy = copyIn(log, filetype::OldLog, primary);
     if (!copy || !binsSizeSound(copy->base.binsSize)) return std::nullopt;
     const std::size_t pages = copy->base.binsSize / DirtyPage;
     const std::size_t bitmapSize = (pages + 7) / 8;
