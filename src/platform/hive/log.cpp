@@ -24,8 +24,8 @@ namespace {
 
 // Larger logs are not read: no log of a hive whose bins end below 2 GiB needs more.
 constexpr std::uint64_t LargestLog = std::uint64_t{3} << 30;
-// Each run of pages moved into a hive's image is a mapping of its own: no more than this many.
-constexpr std::size_t MostMovedRuns = 4096;
+// Each run of pages that the logs give whole is a mapping of its own: no more than this many.
+constexpr std::size_t MostFreshRuns = 4096;
 
 std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
@@ -152,59 +152,20 @@ std::optional<Copy> copyIn(std::string_view log, std::uint32_t type, const Prima
 
 bool binsSizeSound(std::uint64_t size) { return size != 0 && size % HiveBinSize == 0 && size <= BinsLimit; }
 
-// Memory of its own for the pages that the logs give, each run of them on a page boundary of
-// its own, so that a run of whole pages can be moved into the hive's image rather than copied.
-class PageStore {
-public:
-    explicit PageStore(std::uint64_t capacity) {
-        page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        // Room for every byte of the logs, each run rounded up to a page: address space only.
-        const std::uint64_t size = roundUp(capacity + (capacity / LogPage + 1) * page_, page_);
-        void* at = size > SIZE_MAX / 2 ? MAP_FAILED
-                                       : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (at == MAP_FAILED) return;
-        base_ = static_cast<char*>(at);
-        size_ = size;
-    }
-    PageStore(const PageStore&) = delete;
-    PageStore& operator=(const PageStore&) = delete;
-    ~PageStore() {
-        if (base_) munmap(base_, size_);
-    }
-    // Room for `count` bytes, on a page boundary; null when there is none. Its pages are made
-    // a stretch at a time, which costs less than one by one as they are first written.
-    char* take(std::size_t count) {
-        if (!base_ || size_ - used_ < count) return nullptr;
-        char* at = base_ + used_;
-        used_ += roundUp(count, page_);
-        if (used_ > made_) {
-            const std::size_t more = std::min(size_ - made_, std::max(used_ - made_, Stretch));
-            madvise(base_ + made_, more, MADV_POPULATE_WRITE); // where it is not offered, as they are written
-            made_ += more;
-        }
-        return at;
-    }
-
-private:
-    static constexpr std::size_t Stretch = std::size_t{1} << 20;
-    char* base_ = nullptr;
-    std::size_t size_ = 0, used_ = 0, made_ = 0, page_ = 0;
-};
-
-// A replay worked out before anything is mapped: the base block and the bytes the logs put over
-// the file, in their order (a later write over an earlier one), and what holds those bytes.
+// A replay worked out before anything is mapped: the base block, and the bytes the logs put
+// over the file in their order (a later write over an earlier one), each where its log holds it.
 struct Plan {
     struct Write {
         std::uint32_t offset; // in the bins
-        std::string_view bytes;
+        std::uint32_t size;
+        const LogFile* log;
+        std::uint64_t at;     // in the log
     };
     std::string base; // the base block's first 512 bytes
     std::uint32_t binsSize = 0;
     std::vector<Write> writes;
     std::uint32_t entries = 0;
     bool checkBins = false; // the old format: each bin that a page falls in must be sound
-    std::shared_ptr<const std::string> log;   // the old format's log, read whole
-    std::shared_ptr<PageStore> pages;         // the new format's pages
 
     // The base block of a complete write, `sequence` both its sequence numbers.
     void complete(std::uint32_t sequence) {
@@ -217,17 +178,13 @@ struct Plan {
 };
 
 // The entries of the new-format logs: from .LOG1 then .LOG2, those from the file's sequence
-// number on, each following the one before, up to the first that fails a check. The pages of
-// an entry are read straight into the memory they will be used from, and summed there; what an
-// entry that fails gave is never used.
+// number on, each following the one before, up to the first that fails a check. Each entry is
+// summed as it is read, through one buffer; its pages are read again, into their place, only
+// once the replay is known.
 class NewFormat {
 public:
-    NewFormat(const Primary& primary, const Logs& logs) : primary_(primary) {
+    explicit NewFormat(const Primary& primary) : primary_(primary) {
         if (primary.base) begin(primary.block, *primary.base);
-        std::uint64_t size = 0;
-        for (LogName name : {Log1, Log2})
-            if (logs.files[name]) size += logs.files[name]->size;
-        plan_.pages = std::make_shared<PageStore>(size);
     }
 
     // False once the replay has ended.
@@ -274,73 +231,66 @@ private:
     // and what pads it; and unless the hive holds it `already`, its pages, when its references
     // and its size of the bins agree with each other.
     bool entry(const LogFile& log, std::uint64_t at, std::string_view head, bool already) {
-        const std::uint32_t size = le32(head, hvle::Size);
+        const std::uint64_t end = at + le32(head, hvle::Size);
         const std::uint32_t bins = le32(head, hvle::BinsSize);
         const std::uint32_t count = le32(head, hvle::PageCount);
         Marvin32 sum(LogSeed);
-        if (already) { // only summed
-            std::string chunk;
-            for (std::uint64_t from = at + hvle::References; from < at + size; from += chunk.size()) {
-                chunk = log.bytes(from, std::min<std::uint64_t>(at + size - from, std::size_t{1} << 20));
-                if (chunk.empty()) return false;
-                sum.add(chunk);
-            }
-            return sum.value() == le64(head, hvle::Hash1);
-        }
-        if (!binsSizeSound(bins) || count > (size - hvle::References) / hvle::Reference) return false;
-        std::string references(std::size_t{count} * hvle::Reference, '\0');
-        if (!log.read(references.data(), references.size(), at + hvle::References)) return false;
-        sum.add(references);
-        std::uint64_t page = at + hvle::References + references.size();
         std::vector<Plan::Write> writes;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t offset = le32(references, std::size_t{i} * hvle::Reference);
-            const std::uint32_t length = le32(references, std::size_t{i} * hvle::Reference + 4);
-            if (length == 0 || offset % LogPage != 0 || length % LogPage != 0 || offset >= bins || length > bins - offset ||
-                length > at + size - page)
-                return false;
-            char* into = plan_.pages->take(length);
-            if (!into || !log.read(into, length, page)) return false;
-            writes.push_back({offset, std::string_view(into, length)});
-            sum.add(writes.back().bytes);
-            page += length;
+        if (!already) {
+            if (!binsSizeSound(bins) || count > (end - at - hvle::References) / hvle::Reference) return false;
+            std::string references(std::size_t{count} * hvle::Reference, '\0');
+            if (!log.read(references.data(), references.size(), at + hvle::References)) return false;
+            std::uint64_t page = at + hvle::References + references.size();
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::uint32_t offset = le32(references, std::size_t{i} * hvle::Reference);
+                const std::uint32_t size = le32(references, std::size_t{i} * hvle::Reference + 4);
+                if (size == 0 || offset % LogPage != 0 || size % LogPage != 0 || offset >= bins || size > bins - offset ||
+                    size > end - page)
+                    return false;
+                writes.push_back({offset, size, &log, page});
+                page += size;
+            }
         }
-        const std::string padding = log.bytes(page, static_cast<std::size_t>(at + size - page));
-        sum.add(padding);
+        for (std::uint64_t from = at + hvle::References; from < end;) {
+            buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end - from, Chunk)));
+            if (!log.read(buffer_.data(), buffer_.size(), from)) return false;
+            sum.add(buffer_);
+            from += buffer_.size();
+        }
         if (sum.value() != le64(head, hvle::Hash1)) return false;
+        if (already) return true;
         plan_.writes.insert(plan_.writes.end(), writes.begin(), writes.end());
         plan_.binsSize = bins;
         ++plan_.entries;
         return true;
     }
 
+    static constexpr std::size_t Chunk = std::size_t{1} << 20;
     const Primary& primary_;
     Plan plan_;
+    std::string buffer_; // what is summed, a piece at a time
     std::uint32_t from_ = 0;
     std::uint32_t last_ = 0;
     bool applied_ = false;
 };
 
 // An old-format log: the 512-byte pages of its bitmap, in runs of pages that follow each other.
-std::optional<Plan> oldFormat(const LogFile& file, const Primary& primary) {
-    if (!copyIn(file.bytes(0, LogSector), filetype::OldLog, primary)) return std::nullopt;
-    const auto bytes = std::make_shared<const std::string>(file.bytes());
-    const std::string_view log = *bytes;
-    const auto copy = copyIn(log, filetype::OldLog, primary);
+std::optional<Plan> oldFormat(const LogFile& log, const Primary& primary) {
+    const std::string first = log.bytes(0, LogSector);
+    const auto copy = copyIn(first, filetype::OldLog, primary);
     if (!copy || !binsSizeSound(copy->base.binsSize)) return std::nullopt;
     const std::size_t pages = copy->base.binsSize / DirtyPage;
     const std::size_t bitmapSize = (pages + 7) / 8;
-    if (log.size() < copy->body + dirt::Bitmap + bitmapSize || log.substr(copy->body + dirt::Signature, 4) != "DIRT")
-        return std::nullopt;
-    const std::string_view bitmap = log.substr(copy->body + dirt::Bitmap, bitmapSize);
+    const std::string vector = log.bytes(copy->body, dirt::Bitmap + bitmapSize);
+    if (vector.size() != dirt::Bitmap + bitmapSize || !vector.starts_with("DIRT")) return std::nullopt;
+    const std::string_view bitmap = std::string_view(vector).substr(dirt::Bitmap);
     auto dirty = [&](std::size_t page) { return (static_cast<unsigned char>(bitmap[page / 8]) >> (page % 8) & 1) != 0; };
     Plan plan;
-    plan.log = bytes;
     plan.base = std::string(copy->header);
     plan.binsSize = copy->base.binsSize;
     plan.entries = 1;
     plan.checkBins = true;
-    std::size_t from = roundUp(copy->body + dirt::Bitmap + bitmapSize, copy->body);
+    std::uint64_t from = roundUp(copy->body + vector.size(), copy->body);
     for (std::size_t page = 0; page < pages;) {
         if (!dirty(page)) {
             ++page;
@@ -349,8 +299,8 @@ std::optional<Plan> oldFormat(const LogFile& file, const Primary& primary) {
         std::size_t end = page;
         while (end < pages && dirty(end)) ++end;
         const std::size_t size = (end - page) * DirtyPage;
-        if (from > log.size() || log.size() - from < size) return std::nullopt; // a log that was cut short
-        plan.writes.push_back({static_cast<std::uint32_t>(page * DirtyPage), log.substr(from, size)});
+        if (from > log.size || log.size - from < size) return std::nullopt; // a log that was cut short
+        plan.writes.push_back({static_cast<std::uint32_t>(page * DirtyPage), static_cast<std::uint32_t>(size), &log, from});
         from += size;
         page = end;
     }
@@ -362,7 +312,7 @@ std::optional<Plan> oldFormat(const LogFile& file, const Primary& primary) {
 // then each old-format log, the most recent first.
 std::vector<Plan> plansOf(const Logs& logs, const Primary& primary) {
     std::vector<Plan> plans;
-    NewFormat entries(primary, logs);
+    NewFormat entries(primary);
     for (LogName name : {Log1, Log2})
         if (logs.files[name] && !entries.read(*logs.files[name])) break;
     if (auto plan = entries.plan()) plans.push_back(std::move(*plan));
@@ -381,7 +331,7 @@ std::vector<Plan> plansOf(const Logs& logs, const Primary& primary) {
 // their sizes, each naming its own offset, as far as the pages reach.
 bool binsSound(std::string_view bins, const Plan& plan) {
     std::uint32_t reach = 0;
-    for (const Plan::Write& w : plan.writes) reach = std::max(reach, static_cast<std::uint32_t>(w.offset + w.bytes.size()));
+    for (const Plan::Write& w : plan.writes) reach = std::max(reach, w.offset + w.size);
     for (std::uint32_t at = 0; at < reach;) {
         if (bins.size() - at < BinHeaderSize || bins.substr(at + hbin::Signature, 4) != "hbin" ||
             le32(bins, at + hbin::Offset) != at)
@@ -401,7 +351,7 @@ PagesFromMemory pagesOf(const Plan& plan, std::uint64_t fileSize) {
     std::vector<PagesFromMemory::Range> ranges;
     for (const Plan::Write& w : plan.writes)
         if (w.offset < plan.binsSize)
-            ranges.push_back({w.offset, static_cast<std::uint32_t>(std::min<std::size_t>(w.bytes.size(), plan.binsSize - w.offset))});
+            ranges.push_back({w.offset, std::min(w.size, plan.binsSize - w.offset)});
     if (pages.fileBins < plan.binsSize)
         ranges.push_back({static_cast<std::uint32_t>(pages.fileBins), static_cast<std::uint32_t>(plan.binsSize - pages.fileBins)});
     std::sort(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
@@ -417,8 +367,8 @@ PagesFromMemory pagesOf(const Plan& plan, std::uint64_t fileSize) {
 }
 
 // The hive of the plan in memory: the file mapped privately (bins past its end in memory of
-// their own), the base block and the logged bytes put over it, then made read-only. The pages
-// of the file that the logs give are never read. The plan's pages are used up.
+// their own), the base block and the logged bytes read over it, then made read-only. The pages
+// of the file that the logs give whole are never read.
 Status mapPlan(int fd, std::uint64_t fileSize, const Plan& plan, HiveMapping& out) {
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t size = BaseBlockSize + plan.binsSize;
@@ -434,28 +384,28 @@ Status mapPlan(int fd, std::uint64_t fileSize, const Plan& plan, HiveMapping& ou
         return statusOfErrno(err);
     }
     auto* image = static_cast<char*>(at);
+    auto fail = [&](Status st) {
+        munmap(at, reserved);
+        return st;
+    };
+    // The pages that the logs give whole need nothing of the file: fresh memory, made at once,
+    // in their place. (A page that the logs give a part of is copied from the file first.)
+    std::size_t fresh = 0;
+    for (const PagesFromMemory::Range& r : pagesOf(plan, fileSize).ranges) {
+        const std::size_t from = roundUp(BaseBlockSize + r.offset, page);
+        const std::size_t to = std::min(fromFile, (BaseBlockSize + r.offset + r.size) / page * page); // past it: fresh already
+        if (to <= from || ++fresh > MostFreshRuns) continue;
+        if (mmap(image + from, to - from, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_POPULATE, -1,
+                 0) == MAP_FAILED)
+            return fail(statusOfErrno(errno));
+    }
     std::memcpy(image, plan.base.data(), plan.base.size());
-    // Runs of whole pages held on page boundaries are moved into their place; the rest is copied
-    // (the pages of the file it falls in copied first, as the private mapping does).
-    std::size_t moved = 0;
     for (const Plan::Write& w : plan.writes) {
         if (w.offset >= plan.binsSize) continue; // bins that a later entry gave up
-        char* to = image + BaseBlockSize + w.offset;
-        const std::size_t length = std::min<std::size_t>(w.bytes.size(), plan.binsSize - w.offset);
-        const bool whole = reinterpret_cast<std::uintptr_t>(w.bytes.data()) % page == 0 &&
-                           reinterpret_cast<std::uintptr_t>(to) % page == 0 && length % page == 0;
-        // The place they leave stays the store's (empty), so that nothing else is mapped there
-        // before the store goes.
-        if (whole && ++moved <= MostMovedRuns &&
-            mremap(const_cast<char*>(w.bytes.data()), length, length, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to) !=
-                MAP_FAILED)
-            continue;
-        std::memcpy(to, w.bytes.data(), length);
+        if (!w.log->read(image + BaseBlockSize + w.offset, std::min(w.size, plan.binsSize - w.offset), w.at))
+            return fail(status::RegistryIoFailed);
     }
-    if (plan.checkBins && !binsSound(std::string_view(image + BaseBlockSize, plan.binsSize), plan)) {
-        munmap(at, reserved);
-        return status::BadDatabase;
-    }
+    if (plan.checkBins && !binsSound(std::string_view(image + BaseBlockSize, plan.binsSize), plan)) return fail(status::BadDatabase);
     mprotect(at, reserved, PROT_READ);
     out = {static_cast<const unsigned char*>(at), size};
     return status::Success;
