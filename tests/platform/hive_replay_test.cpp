@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 #include <sys/mman.h>
-#include <tuple>
 #include <utility>
 #include <vector>
 
