@@ -106,6 +106,7 @@ TEST(FuzzTargets, PassOnTheHivesTheyStartFrom) {
         EXPECT_EQ(run(fuzz::readHive, hive), "");
         EXPECT_EQ(run(fuzz::commitHive, hive), "");
     }
+    for (const std::string& input : fuzz::replaySeeds()) EXPECT_EQ(run(fuzz::replayHive, input), "");
     // A set of every size class on each hive, committed, then a delete and a query.
     for (char start = 0; start < 3; ++start)
         for (char size = 0; size < 8; ++size) {

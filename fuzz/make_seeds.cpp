@@ -1,6 +1,7 @@
 // The fuzzers' first inputs, made the way the tests make their hives (libhivex and the engine),
 // never taken from files of unknown origin: `fuzz_seeds FOLDER` writes FOLDER/reader,
-// FOLDER/commit (hive files) and FOLDER/writer (sequences of changes).
+// FOLDER/commit (hive files), FOLDER/writer (sequences of changes) and FOLDER/replay (hives
+// with their logs).
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -114,6 +115,9 @@ int main(int argc, char** argv) {
             write(out / "reader", name, bytes);
             write(out / "commit", name, bytes);
         }
+        // Hives and their logs.
+        for (std::size_t i = 0; i < fuzz::replaySeeds().size(); ++i)
+            write(out / "replay", "logs-" + std::to_string(i), fuzz::replaySeeds()[i]);
         // Sequences of changes: bytes of a fixed generator, each starting from one of the hives.
         std::uint32_t state = 12345;
         for (int i = 0; i < 24; ++i) {
@@ -125,7 +129,8 @@ int main(int argc, char** argv) {
             steps[0] = static_cast<char>(i);
             write(out / "writer", "steps-" + std::to_string(i), steps);
         }
-        std::printf("%zu hives and 24 sequences in %s\n", hives.size(), out.c_str());
+        std::printf("%zu hives, 24 sequences and %zu hives with logs in %s\n", hives.size(), fuzz::replaySeeds().size(),
+                    out.c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
         return 1;

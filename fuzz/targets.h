@@ -32,6 +32,19 @@ std::string commitHive(const std::uint8_t* data, std::size_t size);
 // which the engine and libhivex read every value as it was set.
 std::string editHive(const std::uint8_t* data, std::size_t size);
 
+// Any bytes as a hive file and its two transaction logs: a byte of flags (bit 0: the hive's
+// checksum made right; 1: the checksums of the logs' copies of the base block; 2: the two sums
+// of their entries; 3: the logs named in lower case; 4: no logs at all), the sizes of .LOG1 and
+// .LOG2 (four bytes each), then the hive, .LOG1 and .LOG2. Loading writes nothing. A dirty hive
+// whose logs cannot be used is refused writing and reads as its file holds it. A replayed one
+// is written out whole (a complete write) and reads as the replay did; a commit on it keeps the
+// layout of the replayed hive and leaves the logs as they were.
+std::string replayHive(const std::uint8_t* data, std::size_t size);
+
+// Inputs of replayHive made from a hive in three states and logs made as Windows makes them
+// (both formats, one log or two, a broken base block, none): its first seeds.
+const std::vector<std::string>& replaySeeds();
+
 // The base block's checksum made right, so that inputs reach the bins (a file whose checksum is
 // wrong goes no further than its first 512 bytes).
 void sealBaseBlock(std::string& hive);

@@ -3,6 +3,11 @@
 //   reading:  open + seven queries + close, beside reading the whole file once;
 //   writing:  open + five sets + close (its commit), beside copying the file and flushing the
 //             copy (read + write + fsync), which replacing a whole hive must do at least;
+//   a dirty hive: the same hive left by a crash with about 3 MB of its changes in its two logs,
+//             loaded (open + seven queries + close, which replays the logs) beside a load of the
+//             clean hive and one read of the logs into memory of its own (the replay holds what
+//             the logs give in memory of its own too), and written (open + five sets + close,
+//             which replays them first) beside copying and flushing, as above;
 //   growth:   how much the hive grows over 20 commits of a new 1 MB value, beside twice that
 //             value, on the default hive and on the large one (in a folder in memory: the
 //             figure does not depend on the disk).
@@ -96,6 +101,44 @@ int main(int argc, char** argv) {
     bench::line("open + 7 queries + close", bench::median(reads), "read the file once", bench::median(readFloors), 1.2);
     bench::line("open + 5 sets + close (commit)", bench::median(writes), "read + write + fsync",
                 bench::median(copyFloors), 1.2);
+
+    // The same hive left dirty, its last changes in its logs.
+    const std::string dirtyFolder = hive.folder.path + "/dirty", pristine = hive.folder.path + "/pristine";
+    const std::string dirty = bench::makeDirtyCopy(file, dirtyFolder, std::size_t{3} << 20, [](const std::string& copy) {
+        setenv("VANTORIO_SOFTWARE_HIVE", copy.c_str(), 1);
+        writeSettings(-1);
+    });
+    std::filesystem::create_directories(pristine);
+    std::filesystem::copy_file(dirty, pristine + "/SOFTWARE", std::filesystem::copy_options::overwrite_existing);
+    const std::string logs[] = {dirtyFolder + "/SOFTWARE.LOG1", dirtyFolder + "/SOFTWARE.LOG2"};
+    const double logMegabytes = static_cast<double>(std::filesystem::file_size(logs[0]) + std::filesystem::file_size(logs[1])) / 1e6;
+    auto useDirty = [&] { setenv("VANTORIO_SOFTWARE_HIVE", dirty.c_str(), 1); };
+    auto useClean = [&] { setenv("VANTORIO_SOFTWARE_HIVE", file.c_str(), 1); };
+    useDirty();
+    readSettings();
+    std::vector<double> dirtyReads, loadFloors, dirtyWrites;
+    for (int r = 0; r < hive.rounds; ++r) {
+        useClean();
+        const double clean = timeOnce(readSettings);
+        const double logsRead = timeOnce([&] {
+            for (const std::string& log : logs) bench::readIntoNewMemory(log);
+        });
+        loadFloors.push_back(clean + logsRead);
+        // The register writes the file clean: each round begins from the dirty one again.
+        std::filesystem::copy_file(pristine + "/SOFTWARE", dirty, std::filesystem::copy_options::overwrite_existing);
+        bench::flush(dirty);
+        bench::readFloor(dirty); // in the page cache, as the clean hive is
+        useDirty();
+        dirtyReads.push_back(timeOnce(readSettings));
+        dirtyWrites.push_back(timeOnce([&] { writeSettings(r); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    std::printf("dirty hive: %.1f MB of logs beside it\n", logMegabytes);
+    bench::line("dirty: open + 7 queries + close", bench::median(dirtyReads), "clean load + read the logs",
+                bench::median(loadFloors), 1.2);
+    bench::line("dirty: open + 5 sets + close", bench::median(dirtyWrites), "read + write + fsync",
+                bench::median(copyFloors), 1.2);
+    useClean();
 
     const bench::GrowthHives growth(file);
     bigValueGrowth(growth.fresh, "growth: 20 x 1 MB value, default");

@@ -9,8 +9,11 @@
 
 #include <fcntl.h>
 #include <hivex.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include "hive_logs.h"
+#include "platform/bytes.h"
 #include "platform/hive/choice.h"
 #include "platform/hive/hive.h"
 #include "platform/registry.h"
@@ -53,6 +56,28 @@ std::size_t readFile(const std::string& file) {
     }
     ::close(fd);
     return size;
+}
+
+std::string contents(const std::string& file) {
+    std::string out(std::filesystem::file_size(file), '\0');
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) die("cannot open a file");
+    for (std::size_t done = 0; done < out.size();) {
+        const ssize_t n = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (n <= 0) die("read failed");
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return out;
+}
+
+// A file of these bytes, flushed.
+void write(const std::string& file, const std::string& bytes) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) die("cannot create a file");
+    writeAll(fd, bytes.data(), bytes.size());
+    if (fsync(fd) != 0) die("fsync failed");
+    ::close(fd);
 }
 
 } // namespace
@@ -109,9 +134,40 @@ void makeHive(const std::string& file, std::size_t megabytes) {
     hivex_close(h);
     // On the disk before anything is timed: its writeback would otherwise fall into some
     // rounds of either side at random.
+    flush(file);
+}
+
+void flush(const std::string& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || fsync(fd) != 0) die("cannot flush the hive");
+    if (fd < 0 || fsync(fd) != 0) die("cannot flush a file");
     ::close(fd);
+}
+
+std::string makeDirtyCopy(const std::string& file, const std::string& folder, std::size_t logBytes,
+                          const std::function<void(const std::string&)>& change) {
+    namespace regf = platform::hive::regf;
+    std::filesystem::create_directories(folder);
+    const std::string copy = folder + "/SOFTWARE";
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    std::string before = contents(file);
+    change(copy);
+    const std::string after = contents(copy);
+    const std::uint32_t first = platform::le32(before, regf::Sequence1) + 1;
+    std::vector<testsupport::LogEntry> entries{testsupport::entryBetween(before, after, first)};
+    constexpr std::size_t Run = 16 * 4096;
+    const std::uint32_t bins = platform::le32(after, regf::BinsSize);
+    const std::size_t runs = std::max<std::size_t>(logBytes / Run, 2);
+    for (std::size_t i = 0; i < runs; ++i) {
+        const std::size_t at = std::min<std::size_t>(bins / runs * i / 4096 * 4096, bins - Run);
+        entries.push_back({first + 1 + static_cast<std::uint32_t>(i), bins,
+                           {{static_cast<std::uint32_t>(at), after.substr(platform::hive::BaseBlockSize + at, Run)}}});
+    }
+    testsupport::leaveDirty(before, first);
+    const std::size_t half = entries.size() / 2;
+    write(copy, before);
+    write(folder + "/SOFTWARE.LOG1", testsupport::newFormatLog(before, first, {entries.begin(), entries.begin() + half}));
+    write(folder + "/SOFTWARE.LOG2", testsupport::newFormatLog(before, first + half, {entries.begin() + half, entries.end()}));
+    return copy;
 }
 
 double median(std::vector<double> v) {
@@ -121,6 +177,20 @@ double median(std::vector<double> v) {
 
 void readFloor(const std::string& file) {
     if (readFile(file) < 4096) die("short hive");
+}
+
+void readIntoNewMemory(const std::string& file) {
+    const std::size_t size = std::filesystem::file_size(file);
+    void* into = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (into == MAP_FAILED || fd < 0) die("cannot read a file");
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = pread(fd, static_cast<char*>(into) + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) die("read failed");
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    munmap(into, size);
 }
 
 void copyFloor(const std::string& file, const std::string& copy) {

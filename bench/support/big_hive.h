@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,25 @@ inline constexpr const char* Names[] = {"AutoAdminLogon",          "DefaultUserN
 // made through hivex and flushed to disk.
 void makeHive(const std::string& file, std::size_t megabytes);
 
+// A copy of the hive at `file` in the folder `folder` (as SOFTWARE), as Windows leaves a hive
+// after a crash: its last changes in logs beside it (SOFTWARE.LOG1 and .LOG2, new format), the
+// file as it was before them, its write unfinished. The changes: what `change` does to the copy
+// (at the path it is given), then about `logBytes` more of pages all over the hive written again
+// as they are, in entries of 64 KB. Everything is flushed; the copy's path.
+std::string makeDirtyCopy(const std::string& file, const std::string& folder, std::size_t logBytes,
+                          const std::function<void(const std::string&)>& change);
+
 // The floors. They read into one buffer made and touched beforehand (prepareFloors), so that
 // they count the file system's work alone.
 void prepareFloors(const std::string& file);
 void readFloor(const std::string& file);
+// Reading the file once into memory of its own, new, as a program that reads a file for the
+// first time does (what a replay of logs must do at least to hold what they give).
+void readIntoNewMemory(const std::string& file);
 void copyFloor(const std::string& file, const std::string& copy);
+
+// Flushes the file to the disk, so that its writeback falls into nothing timed after.
+void flush(const std::string& file);
 
 double median(std::vector<double> v);
 

@@ -75,6 +75,7 @@ std::u16string hiveName() {
 
 std::u16string forPeople(const std::vector<Shown>& settings) {
     std::u16string out = u"hive: " + hiveName() + u"\n";
+    out += u"state: " + ascii(StateWords(platform::CurrentHiveCondition())) + u"\n";
     for (const Shown& s : settings) {
         const bool password = std::string_view(s.key) == "passwordSet";
         out += ascii(s.label) + u": ";
@@ -96,6 +97,7 @@ std::u16string forScripts(const std::vector<Shown>& settings) {
 #else
     std::u16string out = u"{\"version\": 1, \"hive\": " + Json(platform::fromUtf8Lenient(platform::hive::chosenHive().path));
 #endif
+    out += u", \"state\": " + Json(ascii(StateKey(platform::CurrentHiveCondition())));
     std::u16string kept, absent;
     for (const Shown& s : settings) {
         out += u", " + Json(ascii(s.key)) + u": " + (s.flag ? (*s.flag ? u"true" : u"false") : Json(s.text));

@@ -1,6 +1,7 @@
 #include "commands/words.h"
 
 #include "commands/values.h"
+#include "platform/console.h"
 #include "platform/utf8.h"
 
 namespace commands {
@@ -13,13 +14,23 @@ using Step = winlogon::SaveFailure::Step;
 
 std::string quoted(const std::string& path) { return Quoted(path); }
 
+// The names of a hive file's transaction logs: its own name with .LOG1, .LOG2 and .LOG.
+std::string logNames(const std::string& path) {
+    const std::string name = platform::toUtf8(platform::console::escapedPath(path.substr(path.find_last_of('/') + 1)));
+    return name + ".LOG1, " + name + ".LOG2, " + name + ".LOG";
+}
+
 // Why the hive could not take the change and what to do, when the hive itself says why.
 std::string reasonWords(const platform::FailureDetail& detail) {
     const std::string path = quoted(detail.path);
     switch (detail.reason) {
     case FailureReason::None: return {};
-    case FailureReason::PendingLogChanges:
-        return "Windows left changes of " + path + " in its logs: start that Windows and shut it down completely, then try again";
+    case FailureReason::LogsMissing:
+        return "Windows left changes of " + path + " in logs that are not beside it (" + logNames(detail.path) +
+               "): put them back beside the hive, or start that Windows and shut it down completely, then try again";
+    case FailureReason::LogsUnusable:
+        return "Windows left changes of " + path + " in logs that cannot be used (" + logNames(detail.path) +
+               ": damaged, or another hive's): start that Windows and shut it down completely, then try again";
     case FailureReason::HardLinks: return path + " has other names (hard links): remove them, then try again";
     case FailureReason::FileNotWritable: return "no right to write " + path + ": run as a user who may, or change its permissions";
     case FailureReason::FolderNotWritable:
@@ -84,6 +95,30 @@ std::string_view KeepWords(Keep keep) {
     case Keep::WithNoticeText: return "kept with the notice text, which shows the notice as off";
     }
     return "";
+}
+
+std::string_view StateKey(const platform::HiveCondition& condition) {
+    switch (condition.state) {
+    case platform::HiveState::Clean: return "clean";
+    case platform::HiveState::Recovered: return "recovered";
+    case platform::HiveState::Dirty: return "dirty";
+    }
+    return "";
+}
+
+std::string StateWords(const platform::HiveCondition& condition) {
+    const std::string key(StateKey(condition));
+    switch (condition.state) {
+    case platform::HiveState::Clean: return key;
+    case platform::HiveState::Recovered:
+        return key + " (" + std::to_string(condition.replayed) + " log " + (condition.replayed == 1 ? "entry" : "entries") +
+               " replayed)";
+    case platform::HiveState::Dirty:
+        return key + (condition.reason == FailureReason::LogsMissing
+                          ? " (Windows' last changes are in logs that are not beside it: shown as the file holds it)"
+                          : " (Windows' last changes are in logs that cannot be used: shown as the file holds it)");
+    }
+    return key;
 }
 
 std::string StatusWords(platform::Status code) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
 #include "winlogon/Module1.h"
 
 namespace commands {
@@ -15,6 +16,11 @@ std::string_view KeepWords(winlogon::Keep keep);
 
 // A register that could not save, on one line: what failed, why, what to do, what was saved.
 std::string SaveFailureWords(const winlogon::SaveFailure& failure);
+
+// What loading found of the hive's last write, as a JSON value ("clean", "recovered", "dirty")
+// and in words: how many log entries were replayed, or why the logs were not.
+std::string_view StateKey(const platform::HiveCondition& condition);
+std::string StateWords(const platform::HiveCondition& condition);
 
 // A registry status code in a few words ("access denied").
 std::string StatusWords(platform::Status code);

@@ -14,6 +14,9 @@ inline std::uint16_t le16(std::string_view b, std::size_t at) {
 inline std::uint32_t le32(std::string_view b, std::size_t at) {
     return static_cast<std::uint32_t>(le16(b, at)) | static_cast<std::uint32_t>(le16(b, at + 2)) << 16;
 }
+inline std::uint64_t le64(std::string_view b, std::size_t at) {
+    return static_cast<std::uint64_t>(le32(b, at)) | static_cast<std::uint64_t>(le32(b, at + 4)) << 32;
+}
 
 // Into bytes that are already there: `b` is not grown.
 inline void put16(std::string& b, std::size_t at, std::uint16_t v) {

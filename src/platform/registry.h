@@ -105,7 +105,8 @@ std::vector<ValueChange> EndRehearsal();
 // failed. Only the hive realisation tells these apart; on Windows there is never a detail.
 enum class FailureReason {
     None,
-    PendingLogChanges,   // Windows left changes in the hive's transaction logs
+    LogsMissing,         // Windows left changes in transaction logs that are not beside the hive
+    LogsUnusable,        // the hive's transaction logs cannot be replayed: damaged, or another hive's
     HardLinks,           // the hive file has other names, which a replacement would split off
     FileNotWritable,     // this user may not write the hive file
     FolderNotWritable,   // this user may not create and rename files in the hive's folder
@@ -123,5 +124,19 @@ struct FailureDetail {
 FailureDetail LastFailureDetail();
 // The detail in words for the user, in Japanese, with what they can do; empty for None.
 std::u16string FailureDetailText(const FailureDetail& detail);
+
+// What loading found of the hive that the registry works on. Clean: its last write completed.
+// Recovered: Windows left changes in its transaction logs, and they were replayed in memory as
+// Windows replays them at boot, so that everything sees them and register writes them.
+// Dirty: the logs that hold such changes are missing or cannot be used; the hive is seen as its
+// file holds it and is never written (`reason`: LogsMissing or LogsUnusable). Windows replays
+// its own logs: there the registry is always clean.
+enum class HiveState { Clean, Recovered, Dirty };
+struct HiveCondition {
+    HiveState state = HiveState::Clean;
+    std::uint32_t replayed = 0; // Recovered: the log entries replayed (an old-format log is one)
+    FailureReason reason = FailureReason::None;
+};
+HiveCondition CurrentHiveCondition();
 
 } // namespace platform

@@ -265,6 +265,16 @@ Status RegCloseKey(Key key) {
     return status::Success;
 }
 
+HiveCondition CurrentHiveCondition() {
+    hive::clearFailure();
+    std::lock_guard guard(registry().mutex);
+    const hive::ChosenHive chosen = hive::chosenHive();
+    std::shared_ptr<const hive::HiveLocation> at;
+    std::shared_ptr<hive::Session> session;
+    if (chosen.path.empty() || hive::locateHive(chosen.path, at) || hive::openSession(at, session)) return {};
+    return hive::condition(*session);
+}
+
 void BeginChanges() {
     Registry& r = registry();
     std::lock_guard guard(r.mutex);

@@ -159,4 +159,7 @@ Status EndChanges(bool) { return ERROR_SUCCESS; }
 // The system's registry says all it knows in its status codes.
 FailureDetail LastFailureDetail() { return {}; }
 
+// The system replays a hive's logs itself when it loads the hive.
+HiveCondition CurrentHiveCondition() { return {}; }
+
 } // namespace platform

@@ -12,6 +12,12 @@ namespace {
 // A file name as text: UTF-8, with U+FFFD for each byte that is not part of a sequence.
 std::u16string pathText(std::string_view path) { return fromUtf8Lenient(path); }
 
+// The names of a hive file's transaction logs: its own name with .LOG1, .LOG2 and .LOG.
+std::u16string logNames(std::string_view path) {
+    const std::u16string name = pathText(path.substr(path.find_last_of('/') + 1));
+    return name + u".LOG1、" + name + u".LOG2、" + name + u".LOG";
+}
+
 } // namespace
 
 std::u16string StatusText(Status code) {
@@ -54,8 +60,16 @@ std::u16string FailureDetailText(const FailureDetail& detail) {
     const std::u16string path = u"「" + pathText(detail.path) + u"」";
     switch (detail.reason) {
     case FailureReason::None: return {};
-    case FailureReason::PendingLogChanges:
-        return u"このハイブには、Windows がまだファイルに書き込んでいない変更がトランザクション ログに残っています。"
+    case FailureReason::LogsMissing:
+        return u"ハイブ ファイル" + path + u"には、Windows がまだ書き込んでいない変更があります。"
+               u"その変更を持つトランザクション ログ (" + logNames(detail.path) + u") が同じフォルダーにないため、"
+               u"ファイルにある内容だけを表示し、書き込みません。"
+               u"ログをハイブと同じフォルダーに戻すか、このハイブの Windows を起動し、"
+               u"休止状態にせず完全にシャットダウンしてから、もう一度お試しください。";
+    case FailureReason::LogsUnusable:
+        return u"ハイブ ファイル" + path + u"には、Windows がまだ書き込んでいない変更があります。"
+               u"その変更を持つトランザクション ログ (" + logNames(detail.path) + u") は壊れているか、"
+               u"別のハイブのものであるため使えません。ファイルにある内容だけを表示し、書き込みません。"
                u"このハイブの Windows を起動し、休止状態にせず完全にシャットダウンしてから、もう一度お試しください。";
     case FailureReason::HardLinks:
         return u"ハイブ ファイル" + path + u"には別の名前 (ハード リンク) があります。"

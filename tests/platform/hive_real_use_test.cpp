@@ -248,7 +248,8 @@ TEST_P(Refusal, KeepsTheHiveAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Hive, Refusal,
     ::testing::Values(
-        RefusalCase{"PendingLogChanges", FailureReason::PendingLogChanges, false, false,
+        // Dirty, and no logs beside it to replay.
+        RefusalCase{"LogsMissing", FailureReason::LogsMissing, false, false,
                     [](RealUse& t) {
                         std::string b = t.contents();
                         testsupport::leaveWriteUnfinished(b);
@@ -306,13 +307,13 @@ TEST_F(RealUse, GroupThatTheFolderPassesOnIsReproducible) {
 
 // Every reason has words of its own for the user, naming the file or folder concerned.
 TEST(FailureDetailText, SaysWhyAndWhatToDo) {
-    for (auto reason : {FailureReason::PendingLogChanges, FailureReason::HardLinks, FailureReason::FileNotWritable,
+    for (auto reason : {FailureReason::LogsMissing, FailureReason::LogsUnusable, FailureReason::HardLinks, FailureReason::FileNotWritable,
                         FailureReason::FolderNotWritable, FailureReason::OwnerNotReproducible,
                         FailureReason::ReadOnlyFileSystem, FailureReason::SizeLimit, FailureReason::FolderNotPrivate}) {
         SCOPED_TRACE(static_cast<int>(reason));
         const std::u16string text = FailureDetailText({reason, "/mnt/ウィンドウズ/config"});
         EXPECT_FALSE(text.empty());
-        if (reason != FailureReason::PendingLogChanges && reason != FailureReason::SizeLimit) {
+        if (reason != FailureReason::SizeLimit) {
             EXPECT_NE(text.find(u"/mnt/ウィンドウズ/config"), std::u16string::npos);
         }
     }

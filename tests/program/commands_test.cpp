@@ -29,8 +29,9 @@ struct CommandRow {
     int status;
     std::string out, err;                // with the same words for the same paths
     std::vector<HiveValue> after;        // empty: the hive as it was, byte for byte, in the same file
-    bool unfinishedWrite = false;        // the hive's last write did not finish (changes in its logs)
+    bool unfinishedWrite = false;        // the hive's last write did not finish (changes in logs not beside it)
     std::map<std::string, std::string> environment{};  // over HOME and LC_ALL=C.UTF-8, with the same words
+    std::vector<HiveValue> logged = {};  // set after `before`, in the log SOFTWARE.log1 beside it only
 };
 void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
 
@@ -54,6 +55,10 @@ TEST_P(Commands, Row) {
         testsupport::leaveWriteUnfinished(bytes);
         testsupport::writeFile(hive, bytes);
     }
+    if (!row.logged.empty())
+        testsupport::logChange(hive, config + "/SOFTWARE.log1", [&] {
+            for (const HiveValue& v : row.logged) testsupport::putValue(hive, v);
+        });
     testsupport::writeFile(dir.file("notice.txt"), "ようこそ\n");
     testsupport::writeFile(dir.file("big.txt"), std::string(4000, 'x'));
     std::filesystem::create_directory(dir.file("folder"));
@@ -83,8 +88,8 @@ TEST_P(Commands, Row) {
     } else {
         EXPECT_EQ(testsupport::readValues(hive), row.after);
     }
-    // Nothing but the hive is left in its folder, and no default hive is made.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config), {}), 1);
+    // Nothing but the hive (and its log) is left in its folder, and no default hive is made.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(config), {}), row.logged.empty() ? 1 : 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file(".local")));
 }
 
@@ -96,20 +101,30 @@ const std::vector<HiveValue> KioskLoggingOff{sz("AutoAdminLogon", u"0"), sz("Def
                                              sz("DefaultPassword", u"pw"), sz("ShutdownWithoutLogon", u"1")};
 const std::string SetUsage = "Usage: vantorio set [--dry-run] SETTING... [HIVE]\nTry 'vantorio set --help' for more information.\n";
 const std::string LogsLeft = "vantorio: set: register refused: cannot open the Winlogon key for writing: access denied: Windows left "
-                             "changes of '$HIVE' in its logs: start that Windows and shut it down completely, then try again; "
-                             "nothing was saved\n";
+                             "changes of '$HIVE' in logs that are not beside it (software.LOG1, software.LOG2, software.LOG): put them back "
+                             "beside the hive, or start that Windows and shut it down completely, then try again; nothing was saved\n";
 
 const CommandRow Rows[] = {
     {"ShowForPeople", {"show", "$HIVE"}, "", Kiosk, 0,
-     "hive: $HIVE\nautomatic logon: on\nuser name: kiosk\npassword: set\nhide last user name: off\n"
+     "hive: $HIVE\nstate: clean\nautomatic logon: on\nuser name: kiosk\npassword: set\nhide last user name: off\n"
      "shutdown without logon: off\nnotice: on\nnotice caption: Corp\nnotice text: Authorised use only\n", "", {}},
+    // Windows' last changes, in the hive's log, are what is shown: the file stays as it is.
+    {"ShowReplaysTheLog", {"show", "$HIVE"}, "", Kiosk, 0,
+     "hive: $HIVE\nstate: recovered (1 log entry replayed)\nautomatic logon: on\nuser name: logged\npassword: set\n"
+     "hide last user name: off\nshutdown without logon: off\nnotice: on\nnotice caption: From the log\n"
+     "notice text: Authorised use only\n", "", {}, false, {}, {sz("DefaultUserName", u"logged"), sz("LegalNoticeCaption", u"From the log")}},
+    {"ShowJsonOfAHiveWithoutItsLogs", {"show", "--json", "$HIVE"}, "", Fresh, 0,
+     "{\"version\": 1, \"hive\": \"$HIVE\", \"state\": \"dirty\", \"autoLogon\": false, \"userName\": \"Administrator\", "
+     "\"passwordSet\": false, \"hideLastUserName\": false, \"shutdownWithoutLogon\": true, \"notice\": false, \"noticeCaption\": \"\", "
+     "\"noticeText\": \"\", \"kept\": {}, \"absent\": [\"DefaultPassword\", \"DontDisplayLastUserName\", \"LegalNoticeCaption\", "
+     "\"LegalNoticeText\"]}\n", "", {}, true},
     // Kept values, each with its reason and (but the password's) its stored form.
     {"ShowJsonWithKeptValues", {"show", "--json", "$HIVE"}, "",
      {sz("DefaultUserName", u"José"), raw("DontDisplayLastUserName", 4, std::string("\1\0\0\0", 4)),
       raw("DefaultPassword", 1, testsupport::utf16le(u"p") + testsupport::utf16le(u"q")), sz("LegalNoticeCaption", u"Corp"),
       raw("LegalNoticeText", 7, testsupport::utf16le(u"") + testsupport::utf16le(u"x") + testsupport::utf16le(u""))},
      0,
-     "{\"version\": 1, \"hive\": \"$HIVE\", \"autoLogon\": false, \"userName\": \"Jose\", \"passwordSet\": true, \"hideLastUserName\": false, "
+     "{\"version\": 1, \"hive\": \"$HIVE\", \"state\": \"clean\", \"autoLogon\": false, \"userName\": \"Jose\", \"passwordSet\": true, \"hideLastUserName\": false, "
      "\"shutdownWithoutLogon\": false, \"notice\": false, \"noticeCaption\": \"Corp\", \"noticeText\": \"\", \"kept\": {"
      "\"DefaultUserName\": {\"reason\": \"beyond-code-page-932\", \"stored\": {\"type\": \"REG_SZ\", \"bytes\": "
      "\"4a006f007300e9000000\", \"text\": \"José\\u0000\"}}, "
@@ -122,7 +137,7 @@ const CommandRow Rows[] = {
     // Named by the variable; a value not stored at all is told from one stored empty.
     {"ShowJsonOfTheHiveTheVariableNames", {"show", "--json"}, "",
      {sz("DefaultUserName", u""), raw("LegalNoticeText", 1, testsupport::utf16le(u"") + testsupport::utf16le(u"\u202e\u0085"))}, 0,
-     "{\"version\": 1, \"hive\": \"$HIVE\", \"autoLogon\": false, \"userName\": \"\", \"passwordSet\": false, "
+     "{\"version\": 1, \"hive\": \"$HIVE\", \"state\": \"clean\", \"autoLogon\": false, \"userName\": \"\", \"passwordSet\": false, "
      "\"hideLastUserName\": false, \"shutdownWithoutLogon\": false, \"notice\": false, \"noticeCaption\": \"\", "
      "\"noticeText\": \"\", \"kept\": {\"LegalNoticeCaption\": {\"reason\": \"with-notice-text\"}, \"LegalNoticeText\": "
      "{\"reason\": \"data-after-nul\", \"stored\": {\"type\": \"REG_SZ\", \"bytes\": \"00002e2085000000\", "
@@ -134,11 +149,11 @@ const CommandRow Rows[] = {
      {sz("DefaultUserName", u"C:\\new"), sz("LegalNoticeCaption", u"C:\nnew\x1b]0;title\x07"),
       raw("LegalNoticeText", 1, testsupport::utf16le(u"ok") + testsupport::utf16le(u"\u202e\u0085"))},
      0,
-     "hive: $HIVE\nautomatic logon: off\nuser name: C:\\\\new\npassword: not set\nhide last user name: off\n"
+     "hive: $HIVE\nstate: clean\nautomatic logon: off\nuser name: C:\\\\new\npassword: not set\nhide last user name: off\n"
      "shutdown without logon: off\nnotice: on\nnotice caption: C:\\nnew\\x1b]0;title\\x07\nnotice text: ok\n"
      "  kept as stored (data after the NUL that ends its text): REG_SZ \"ok\\0\\u202e\\x85\\0\"\n", "", {}},
     {"ShowInALocaleWithoutJapanese", {"show", "$HIVE"}, "", {sz("DefaultUserName", u"あい")}, 0,
-     "hive: $HIVE\nautomatic logon: off\nuser name: \\u3042\\u3044\npassword: not set\nhide last user name: off\n"
+     "hive: $HIVE\nstate: clean\nautomatic logon: off\nuser name: \\u3042\\u3044\npassword: not set\nhide last user name: off\n"
      "shutdown without logon: off\nnotice: off\nnotice caption: \nnotice text: \n", "", {}, false, {{"LC_ALL", "C"}}},
     // The commands use no hive that is not named, and make none.
     {"NoHiveNamed", {"set", "--notice=off"}, "", Kiosk, 2, "",
@@ -239,6 +254,11 @@ const CommandRow Rows[] = {
      "--password-stdin\n" + SetUsage, {}},
     // Register refused: the reason and what to do, and the hive as it was.
     {"RegisterRefused", {"set", "--caption=x", "$HIVE"}, "", Kiosk, 1, "", LogsLeft, {}, true},
+    // Register on a hive with Windows' last changes in its log: one clean file with both.
+    {"SetOnAHiveWithItsLog", {"set", "--caption=New", "$HIVE"}, "", Kiosk, 0, "", "",
+     {sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"logged"), sz("DefaultPassword", u"pw"),
+      sz("LegalNoticeCaption", u"New"), sz("LegalNoticeText", u"Authorised use only")},
+     false, {}, {sz("DefaultUserName", u"logged")}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Program, Commands, ::testing::ValuesIn(Rows), [](const auto& info) { return std::string(info.param.name); });

@@ -18,6 +18,7 @@
 #include "platform/bytes.h"
 #include "platform/hive/format.h"
 #include "child_process.h"
+#include "hive_logs.h"
 
 namespace testsupport {
 
@@ -237,6 +238,17 @@ void writeFile(const std::string& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string logChange(const std::string& file, const std::string& log, const std::function<void()>& change) {
+    std::string before = fileBytes(file);
+    change();
+    const std::string after = fileBytes(file);
+    const std::uint32_t sequence = platform::le32(before, platform::hive::regf::Sequence1) + 1;
+    leaveDirty(before, sequence);
+    writeFile(log, newFormatLog(before, sequence, {entryBetween(before, after, sequence)}));
+    writeFile(file, before);
+    return after;
 }
 
 ScopedHive::ScopedHive(const std::string& file) {

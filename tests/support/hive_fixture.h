@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -93,6 +94,12 @@ void growToTheLimit(const std::string& file, const std::string& more = {}, bool 
 // The whole content of a file (empty when it cannot be read).
 std::string fileBytes(const std::string& path);
 void writeFile(const std::string& path, std::string_view bytes);
+
+// Leaves the hive file at `file` as Windows leaves a hive whose last change waits in its log:
+// `change` changes the file, the pages it changed become one new-format entry of a new log at
+// `log`, and the file gets its bytes from before back, its write unfinished. The bytes of the
+// hive with the change.
+std::string logChange(const std::string& file, const std::string& log, const std::function<void()>& change);
 
 // Points the registry operations at `file` (VANTORIO_SOFTWARE_HIVE) for the life of the
 // object, then puts the variable back as it was.

@@ -5,8 +5,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 
 #include "hive_check.h"
+#include "hive_fixture.h"
 #include "platform/hive/hive.h"
 
 namespace testsupport {
@@ -19,9 +21,23 @@ public:
     Guard() { platform::hive::observeCommits(this); }
     ~Guard() override { platform::hive::observeCommits(nullptr); }
 
+    // A hive whose logs were replayed: the commit answers for what it adds to the hive it
+    // started from, not to the file without its logs.
+    void startsFrom(const std::string& path, const platform::hive::Session& hive) override {
+        std::lock_guard lock(mutex_);
+        const platform::hive::Fd image(memfd_create("replayed", MFD_CLOEXEC));
+        if (!image || platform::hive::writeUnchanged(hive, image.get()) != platform::status::Success) {
+            ADD_FAILURE() << "the replayed hive of " << path << " cannot be written out";
+            return;
+        }
+        replayed_[path] = checkHive(fileBytes("/proc/self/fd/" + std::to_string(image.get())));
+    }
+
     void replacing(const std::string& path) override {
         std::lock_guard lock(mutex_);
-        before_[path] = checkHiveFile(path);
+        const auto replayed = replayed_.find(path);
+        before_[path] = replayed != replayed_.end() ? replayed->second : checkHiveFile(path);
+        if (replayed != replayed_.end()) replayed_.erase(replayed);
     }
 
     void replaced(const std::string& path) override {
@@ -42,7 +58,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::map<std::string, HiveCheck> before_;
+    std::map<std::string, HiveCheck> before_, replayed_;
     std::size_t commits_ = 0;
 };
 

@@ -3,7 +3,8 @@
 // (hive.h, CommitObserver): the structural check runs on each file just before a commit
 // replaces it and on the new file just after, and the running test fails for every finding the
 // replaced file did not already have (commitFaults): a commit cannot repair what it copies, but
-// must add no fault of its own.
+// must add no fault of its own. For a hive whose logs were replayed, the hive the commit started
+// from (the file with the logged pages over it) stands for the file.
 #pragma once
 
 #include <cstddef>

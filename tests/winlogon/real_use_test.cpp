@@ -1,6 +1,6 @@
 // Register on hives as real installations keep them: every reason a hive cannot be written,
-// told to the user in the window's message with the hive left as it was; and a hive on a real
-// NTFS volume, changed end to end.
+// told to the user in the window's message with the hive left as it was; a hive that Windows
+// left with its last change in its log; and a hive on a real NTFS volume, changed end to end.
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -87,6 +87,24 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         ReasonCase{"ReadOnlyFileSystem", u"読み取り専用", false, true, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A hive whose last change Windows left in its log: the window shows that change, and register
+// writes it with the user's own as one clean file, the log left as it was.
+TEST(ReplayedHive, TheWindowShowsWhatTheLogHoldsAndRegisterWritesIt) {
+    HiveRun hive({sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"Administrator")});
+    const std::string log = hive.folder() + "/software.log1";
+    testsupport::logChange(hive.file(), log, [&] { testsupport::putValue(hive.file(), sz("DefaultUserName", u"logged")); });
+    const std::string logged = testsupport::fileBytes(log);
+    Form1Run& run = hive.start();
+    EXPECT_EQ(run.form1->UserText.text(), u"logged");
+    run.session.type(PassWordText, u"pw");
+    hive.registerAndEnd();
+    EXPECT_EQ(hive.value("DefaultUserName"), sz("DefaultUserName", u"logged"));
+    EXPECT_EQ(hive.value("DefaultPassword"), sz("DefaultPassword", u"pw"));
+    const testsupport::HiveImage written(testsupport::fileBytes(hive.file()));
+    EXPECT_EQ(written.base(platform::hive::regf::Sequence1), written.base(platform::hive::regf::Sequence2));
+    EXPECT_EQ(testsupport::fileBytes(log), logged);
+}
 
 // A hive whose bins reach the format's 2 GiB limit, with no free space left: a password
 // that was not there before needs a bin beyond it. The notice's new text would fit in the

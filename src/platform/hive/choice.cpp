@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "platform/hive/log.h"
 #include "platform/hive/paths.h"
 #include "platform/hive/reader.h"
 
@@ -122,10 +123,16 @@ HiveCheck checkHive(const std::string& path) {
         check.type = st.st_mode & S_IFMT;
         return check;
     }
-    // The engine's own test of a hive, so that what passes here is what an open accepts.
+    // The engine's own test of a hive, so that what passes here is what an open accepts: a file
+    // whose base block is broken passes when its logs give it one.
+    char* real = realpath(path.c_str(), nullptr);
+    const std::string file = real ? real : path;
+    std::free(real);
+    const Fd folder(::open(folderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     MappedHive hive;
+    Replayed replayed;
     errno = 0;
-    const Status mapped = hive.map(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    const Status mapped = mapHive(folder.get(), nameOf(file), fd.get(), static_cast<std::uint64_t>(st.st_size), hive, replayed);
     if (mapped == status::BadDatabase) {
         check.problem = HiveProblem::NotAHive;
     } else if (mapped != status::Success) {

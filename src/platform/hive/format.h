@@ -95,6 +95,38 @@ namespace db {
 inline constexpr std::size_t Signature = 0x00, SegmentCount = 0x02, SegmentList = 0x04, Size = 0x08;
 } // namespace db
 
+// A base block's file type: a primary file, or the copy of the base block at the start of a
+// transaction log of the old format or of the new.
+namespace filetype {
+inline constexpr std::uint32_t Primary = 0, OldLog = 1, NewLog = 6;
+} // namespace filetype
+
+// A hive's transaction logs (NAME.LOG1, NAME.LOG2; NAME.LOG before Vista) are written in sectors
+// of 512 bytes: the first holds a copy of the base block's first bytes (as many sectors as its
+// clustering factor says), what the log holds begins with the next.
+inline constexpr std::size_t LogSector = 512;
+inline constexpr std::uint32_t LargestClustering = 8;
+
+// An entry of a new-format log ("HvLE"), at a 512-byte boundary, its size a multiple of 512:
+// offsets from its start. After the header, a reference for each run of pages (the run's
+// offset in the bins and its size, four bytes each, both multiples of LogPage), the pages in
+// that order, then what pads the entry. Hash1 is the Marvin32 sum (marvin32.h) of everything
+// after the header, Hash2 that of the header's first 32 bytes (Hash1 among them); Sequence is
+// the sequence number of the write, BinsSize the size of the bins after it.
+namespace hvle {
+inline constexpr std::size_t Signature = 0x00, Size = 0x04, Flags = 0x08, Sequence = 0x0C, BinsSize = 0x10,
+                             PageCount = 0x14, Hash1 = 0x18, Hash2 = 0x20, References = 0x28, Reference = 8;
+} // namespace hvle
+inline constexpr std::size_t LogPage = 4096;
+
+// The dirty vector of an old-format log ("DIRT"), at the start of its second sector: a bitmap
+// of the 512-byte pages of the bins (DirtyPage), the lowest bit of each byte first; the pages
+// whose bits are set follow in their order from the next sector on.
+namespace dirt {
+inline constexpr std::size_t Signature = 0x00, Bitmap = 0x04;
+} // namespace dirt
+inline constexpr std::size_t DirtyPage = 512;
+
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {
     std::uint32_t sequence1 = 0; // raised before a write begins
@@ -104,7 +136,7 @@ struct BaseBlock {
     std::uint32_t binsSize = 0;  // the bytes of hive bins that follow the base block
     std::uint32_t checksum = 0;
     std::uint32_t computedChecksum = 0;
-    // A hive whose last write did not finish: its changes wait in a log that is not read here.
+    // A hive whose last write did not finish: its changes wait in its logs (log.h).
     bool dirty() const { return sequence1 != sequence2; }
     bool checksumValid() const { return checksum == computedChecksum; }
     // Whether a file of `fileSize` bytes holds all the bins the base block announces.

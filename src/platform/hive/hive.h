@@ -30,9 +30,13 @@ Status openSession(const std::shared_ptr<const HiveLocation>& at, std::shared_pt
 std::uint32_t rootKey(const Session& s);
 Status subkey(const Session& s, std::uint32_t key, std::u16string_view name, std::uint32_t& out);
 
-// Whether the hive may be changed and written back: its last write complete, and the file
-// replaceable by this user. The reason of a refusal is noted.
+// Whether the hive may be changed and written back: its last write complete (or completed from
+// its logs), and the file replaceable by this user. The reason of a refusal is noted.
 Status writeAccess(const Session& s);
+
+// What opening found of the hive's last write: complete, completed in memory from its logs, or
+// not complete with logs that are missing or cannot be used (log.h).
+HiveCondition condition(const Session& s);
 
 // The values of a key as every handle sees them: the file's, overlaid by the changes that wait.
 // A key's values keep their order. Stored bytes: text as UTF-16LE.
@@ -52,11 +56,22 @@ void dropChanges(Session& s);
 // a failure the file is as it was.
 Status commit(Session& s);
 
+// Writes the hive as the session sees it into `target` (a new, empty file) as a commit with no
+// change would write it: the file's bytes, the pages its logs gave, a base block of a complete
+// write. The hive's file is not written. For comparing a replay of the logs with other readers.
+Status writeUnchanged(const Session& s, int target);
+
 // Sees every commit that replaces a hive file: the file as it is just before, and the new file
 // just after. For tests, which check what each commit wrote.
 class CommitObserver {
 public:
     virtual ~CommitObserver() = default;
+    // Just before `replacing`, when the hive that the commit starts from is not what its file
+    // holds (its logs were replayed over it in memory): that hive, which writeUnchanged writes.
+    virtual void startsFrom(const std::string& path, const Session& hive) {
+        (void)path;
+        (void)hive;
+    }
     virtual void replacing(const std::string& path) = 0;
     virtual void replaced(const std::string& path) = 0;
 };

@@ -83,10 +83,17 @@ void MappedHive::unmap() {
     mapSize_ = 0;
 }
 
-Status MappedHive::map(int fd, std::uint64_t fileSize) {
+Status MappedHive::map(int fd, std::uint64_t fileSize, HiveMapping made) {
     unmap();
     std::string block(BaseBlockSize, '\0');
-    for (std::size_t done = 0; done < block.size();) {
+    if (made.at) {
+        // Held from here on, so released with the hive, or below when it is not sound.
+        map_ = made.at;
+        mapSize_ = made.size;
+        fileSize = made.size;
+        block.assign(reinterpret_cast<const char*>(made.at), std::min(made.size, BaseBlockSize));
+    }
+    for (std::size_t done = 0; !made.at && done < block.size();) {
         const ssize_t n = pread(fd, block.data() + done, block.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return statusOfErrno(errno);
@@ -94,14 +101,19 @@ Status MappedHive::map(int fd, std::uint64_t fileSize) {
         done += static_cast<std::size_t>(n);
     }
     const auto base = readBaseBlock(block);
-    if (!base || !base->checksumValid() || !base->wholeIn(fileSize)) return status::BadDatabase;
+    if (!base || !base->checksumValid() || !base->wholeIn(fileSize)) {
+        unmap();
+        return status::BadDatabase;
+    }
 
     // Only the bins the base block announces are mapped; anything after them is no part of the hive.
     const std::size_t size = BaseBlockSize + base->binsSize;
-    void* at = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (at == MAP_FAILED) return statusOfErrno(errno);
-    map_ = static_cast<const unsigned char*>(at);
-    mapSize_ = size;
+    if (!made.at) {
+        void* at = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (at == MAP_FAILED) return statusOfErrno(errno);
+        map_ = static_cast<const unsigned char*>(at);
+        mapSize_ = size;
+    }
     bins_ = map_ + BaseBlockSize;
     base_ = *base;
 

@@ -31,6 +31,13 @@ struct ValueHead {
     std::uint32_t size = 0; // of the data, without the inline flag
 };
 
+// A hive's bytes made in memory for the reader to take over: a read-only mapping of the base
+// block and the bins that munmap releases (log.h makes them).
+struct HiveMapping {
+    const unsigned char* at = nullptr;
+    std::size_t size = 0;
+};
+
 class MappedHive {
 public:
     MappedHive() = default;
@@ -40,10 +47,11 @@ public:
     MappedHive& operator=(const MappedHive&) = delete;
     ~MappedHive();
 
-    // Maps the hive in the file behind `fd`, `fileSize` bytes long. BadDatabase (1009) when
+    // Maps the hive in the file behind `fd`, `fileSize` bytes long, or takes over `made`, the
+    // hive made in memory from that file (released on a failure too). BadDatabase (1009) when
     // the base block, the first bin or the root key is not sound; an errno's code when the
     // file cannot be read or mapped.
-    Status map(int fd, std::uint64_t fileSize);
+    Status map(int fd, std::uint64_t fileSize, HiveMapping made = {});
 
     const BaseBlock& base() const { return base_; }
     // The base block's first bytes (those the checksum covers and a commit rewrites).

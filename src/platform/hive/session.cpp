@@ -80,15 +80,19 @@ Status openSession(const std::shared_ptr<const HiveLocation>& at, std::shared_pt
     auto s = std::make_shared<Session>();
     s->at = at;
     if (const Status locked = lockHive(*at, s->lock, s->file, s->locked)) return locked;
-    if (const Status mapped = s->hive.map(s->lock.get(), static_cast<std::uint64_t>(s->file.st_size))) return mapped;
+    if (const Status mapped = mapHive(at->folder.get(), at->name, s->lock.get(),
+                                      static_cast<std::uint64_t>(s->file.st_size), s->hive, s->replayed))
+        return mapped;
     sessions.push_back(s);
     out = std::move(s);
     return status::Success;
 }
 
 Status writeAccess(const Session& s) {
-    if (s.hive.base().dirty()) {
-        noteFailure(FailureReason::PendingLogChanges, s.at->path);
+    // A hive whose logs could not be replayed is seen as its file holds it, not as Windows
+    // left it: writing that would lose Windows' last changes.
+    if (s.replayed.condition.state == HiveState::Dirty) {
+        noteFailure(s.replayed.condition.reason, s.at->path);
         return status::AccessDenied;
     }
     return checkReplaceable(*s.at, s.file);
@@ -119,10 +123,13 @@ Status commit(Session& s) {
     }
     // Only the holder of the lock knows that no other replacement is under way.
     if (s.locked) removeUnfinishedReplacements(*s.at);
-    if (CommitObserver* observer = commitObserver()) observer->replacing(s.at->path);
+    if (CommitObserver* observer = commitObserver()) {
+        if (s.replayed.condition.state == HiveState::Recovered) observer->startsFrom(s.at->path, s);
+        observer->replacing(s.at->path);
+    }
     PendingFile pending;
     if (const Status st = beginReplace(*s.at, pending)) return st;
-    if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) {
+    if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get(), s.replayed.pages, s.hive.bins())) {
         abandonReplace(*s.at, pending);
         return st;
     }
@@ -136,7 +143,11 @@ Status commit(Session& s) {
     s.changes.clear();
     MappedHive remapped;
     const Status mapped = remapped.map(s.lock.get(), static_cast<std::uint64_t>(s.file.st_size));
-    if (mapped == status::Success) std::swap(s.hive, remapped);
+    if (mapped == status::Success) {
+        // The new file holds what the logs gave: it is clean.
+        std::swap(s.hive, remapped);
+        s.replayed = {};
+    }
     releaseReplaced(std::move(replaced), std::move(remapped));
     return mapped ? mapped : st;
 }

@@ -1,4 +1,5 @@
-// One open hive file and everything the key handles on it share: its lock, its mapping and
+// One open hive file and everything the key handles on it share: its lock, its mapping (with
+// its logs replayed over it when Windows left it dirty) and
 // the changes that wait in memory until a commit writes them as a new file. Private to the
 // engine; its face is hive.h.
 #pragma once
@@ -9,6 +10,7 @@
 
 #include "platform/hive/file.h"
 #include "platform/hive/hive.h"
+#include "platform/hive/log.h"
 #include "platform/hive/reader.h"
 #include "platform/hive/writer.h"
 
@@ -19,7 +21,8 @@ struct Session {
     Fd lock;             // the hive file, locked (where the file system offers locks)
     bool locked = false;
     struct stat file {}; // what `lock` is
-    MappedHive hive;
+    MappedHive hive;     // the file, or the file with its logs replayed over it
+    Replayed replayed;   // what the logs made of it
     HiveChanges changes; // not yet on disk
 };
 

@@ -394,8 +394,14 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     return status::Success;
 }
 
-Status writeCommit(const PreparedCommit& prepared, int source, int target) {
-    if (const Status s = copyPrefix(source, target, BaseBlockSize + prepared.oldBins)) return s;
+Status writeCommit(const PreparedCommit& prepared, int source, int target, const PagesFromMemory& pages,
+                   std::string_view bins) {
+    // The file's bytes, then what the hive holds over them in memory.
+    const std::uint64_t fromFile =
+        pages.ranges.empty() ? prepared.oldBins : std::min<std::uint64_t>(pages.fileBins, prepared.oldBins);
+    if (const Status s = copyPrefix(source, target, BaseBlockSize + fromFile)) return s;
+    for (const PagesFromMemory::Range& r : pages.ranges)
+        if (const Status s = writeAt(target, bins.substr(r.offset, r.size), BaseBlockSize + r.offset)) return s;
     if (const Status s = writeAt(target, prepared.addedBins, BaseBlockSize + prepared.oldBins)) return s;
     for (const PreparedCommit::Edit& e : prepared.edits)
         if (const Status s = writeAt(target, e.bytes, BaseBlockSize + e.offset)) return s;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/hive/reader.h"
@@ -54,9 +55,22 @@ struct PreparedCommit {
 // claims pages past their end; NotEnoughMemory for a value larger than a hive can hold.
 Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out);
 
+// Bytes of a hive that its file does not hold as the session sees it: a replay of its logs put
+// them over the file in memory (writes of the logged pages, and bins past the file's end).
+struct PagesFromMemory {
+    struct Range {
+        std::uint32_t offset; // in the bins
+        std::uint32_t size;
+    };
+    std::uint64_t fileBins = 0; // the bytes of bins that the file holds, up to the hive's end
+    std::vector<Range> ranges;  // ascending and apart
+};
+
 // Writes into `target` (a new, empty file) the prepared hive: the bins of `source` (whose
-// hive `prepared` was worked out from) copied by the kernel, then the edits. Nothing of
-// `source` is written.
-Status writeCommit(const PreparedCommit& prepared, int source, int target);
+// hive `prepared` was worked out from) copied by the kernel, then the pages that the hive
+// holds in memory over them, taken from its bins `bins`, then the edits. Nothing of `source`
+// is written.
+Status writeCommit(const PreparedCommit& prepared, int source, int target, const PagesFromMemory& pages = {},
+                   std::string_view bins = {});
 
 } // namespace platform::hive
