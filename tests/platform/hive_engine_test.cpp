@@ -346,7 +346,10 @@ INSTANTIATE_TEST_SUITE_P(Engine, SubkeyLists,
 // segments (format 1.5) and an ordinary one.
 struct Spots {
     std::size_t currentVersion, winlogon, userName, big, autoLogon;
+    std::size_t other, keep, gpExtensions; // Microsoft\Other with its value Keep, Winlogon\GPExtensions
 };
+constexpr const char* OtherKey = "Microsoft\\Other";
+constexpr const char* GPExtensionsKey = "Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\GPExtensions";
 
 struct Damage {
     const char* name;
@@ -429,7 +432,9 @@ const std::vector<Damage> Damages = {
 class SpottedHiveTest : public EngineTest {
 protected:
     Spots makeSpottedHive(HiveImage& h) {
-        make({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}}},
+        make({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}},
+              {OtherKey, {textValue("Keep", u"precious")}},
+              {GPExtensionsKey, {textValue("", u"extension")}}},
              5);
         const Key key = open();
         const std::string big = pattern(40000, 5);
@@ -440,7 +445,10 @@ protected:
                           keyCellOf(file, testsupport::WinlogonInHive),
                           valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName"),
                           valueCellOf(file, testsupport::WinlogonInHive, "Big"),
-                          valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon")};
+                          valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon"),
+                          keyCellOf(file, OtherKey),
+                          valueCellOf(file, OtherKey, "Keep"),
+                          keyCellOf(file, GPExtensionsKey)};
         EXPECT_EQ(h.cell(spots.winlogon).get(nk::Signature, 2), "nk");
         EXPECT_EQ(dataOf(h, spots.big).get(db::Signature, 2), "db");
         return spots;
@@ -482,8 +490,9 @@ TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
 INSTANTIATE_TEST_SUITE_P(Engine, DamagedHive, testing::ValuesIn(Damages),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A damaged data pointer that leads to a cell something else still uses: removing the value
-// must leave that cell alone, whatever kind of cell it is.
+// A damaged data pointer that leads to a cell something else still uses, anywhere in the hive:
+// changing the value must leave that cell alone, whatever kind of cell it is. (libhivex reads
+// such a hive; before, the commit gave the cell up, and wrote the new data into it.)
 struct StrayPointer {
     const char* name;
     // The file offset the DefaultUserName's data is made to point at.
@@ -504,28 +513,37 @@ const std::vector<StrayPointer> StrayPointers = {
          const std::size_t inside = firstSegment(h, s).at() + 64;
          h.cell(inside).size(-32);
          return inside; }},
+    // Cells of keys that the change has nothing to do with.
+    {"ASiblingKey", [](HiveImage&, const Spots& s) { return s.other; }},
+    {"ItsOwnSubkey", [](HiveImage&, const Spots& s) { return s.gpExtensions; }},
+    {"AValueOfAnotherKeysData", [](HiveImage& h, const Spots& s) { return dataOf(h, s.keep).at(); }},
 };
 
 class StrayDataPointer : public SpottedHiveTest, public testing::WithParamInterface<StrayPointer> {};
 
-TEST_P(StrayDataPointer, RemovingTheValueLeavesWhatThePointerLeadsTo) {
+TEST_P(StrayDataPointer, ChangingTheValueLeavesWhatThePointerLeadsTo) {
     HiveImage h;
     const Spots spots = makeSpottedHive(h);
     const std::size_t target = GetParam().target(h, spots);
     overwrite(h);
-    const auto before = testsupport::readValues(file);
-    ASSERT_TRUE(before);
+    std::vector<std::optional<std::vector<HiveValue>>> before;
+    for (const char* key : {testsupport::WinlogonInHive, OtherKey, GPExtensionsKey}) before.push_back(testsupport::readValues(file, key));
+    ASSERT_TRUE(before[0] && before[1] && before[2]);
     h.cell(spots.userName).field(vk::DataOffset, cellOffset(target));
     h.cell(spots.userName).field(vk::DataSize, 8); // small enough for any cell it may lead to
     overwrite(h);
 
     const Key key = open();
-    ASSERT_EQ(RegDeleteValueA(key, "DefaultUserName"), status::Success);
+    const std::string newName = utf16le(u"newname");
+    ASSERT_EQ(RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes("newname\0"s), 8), status::Success);
     ASSERT_EQ(RegCloseKey(key), status::Success);
 
-    auto expected = *before;
-    std::erase_if(expected, [](const HiveValue& v) { return v.name == "DefaultUserName"; });
-    EXPECT_EQ(testsupport::readValues(file), expected);
+    // Every other value of every key as it was (the guard checks every key of the hive too).
+    for (HiveValue& v : *before[0])
+        if (v.name == "DefaultUserName") v.bytes = newName;
+    EXPECT_EQ(testsupport::readValues(file), before[0]);
+    EXPECT_EQ(testsupport::readValues(file, OtherKey), before[1]);
+    EXPECT_EQ(testsupport::readValues(file, GPExtensionsKey), before[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, StrayDataPointer, testing::ValuesIn(StrayPointers),

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::hive {
 
@@ -94,6 +95,40 @@ inline constexpr std::size_t HashedEntry = 8, PlainEntry = 4;
 namespace db {
 inline constexpr std::size_t Signature = 0x00, SegmentCount = 0x02, SegmentList = 0x04, Size = 0x08;
 } // namespace db
+
+// A hive bin: its offset from the start of the first bin, and its size.
+struct Bin {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// The bins of a hive as the chain of their headers gives them, never as bytes look. A sound
+// header ("hbin", its own offset, a size of whole pages that stays inside the bins and below
+// the limit) leads to the next bin by its size, so no page inside a bin is ever taken for a
+// header, whatever a value stored there holds. Past a damaged header the chain goes on at the
+// next page that begins with a header naming its own offset. Found lazily, on first use.
+class BinChain {
+public:
+    BinChain() = default;
+    // `bins`: the hive's bins, the first at offset 0, which must outlive this.
+    explicit BinChain(std::string_view bins, std::uint32_t limit = BinsLimit) : bins_(bins), limit_(limit) {}
+
+    // Every bin, in the order of the file.
+    const std::vector<Bin>& all() const;
+    // The bin that holds `offset`; nothing where no bin of the chain does.
+    std::optional<Bin> holding(std::uint32_t offset) const;
+    // Whether a damaged header claims pages beyond the end of the bins.
+    bool endClaimed() const;
+
+private:
+    void find() const;
+
+    std::string_view bins_;
+    std::uint32_t limit_ = BinsLimit;
+    mutable bool found_ = false;
+    mutable bool endClaimed_ = false;
+    mutable std::vector<Bin> chain_;
+};
 
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {
