@@ -59,6 +59,12 @@ private:
         return payload;
     }
 
+    // Asks the processor for a cell that is about to be read: the walk goes from cell to cell
+    // across the whole file, and a list names many at once.
+    void prefetch(std::uint32_t offset) const {
+        if (offset < size_) __builtin_prefetch(bins_.data() + offset);
+    }
+
     // One more entry of a list followed: false, and the hive corrupt, past the budget.
     bool spend() {
         if (budget_ == 0) corrupt_ = true;
@@ -96,6 +102,7 @@ private:
         const auto list = reach(listCell);
         if (!list) return;
         const std::size_t count = std::min<std::size_t>(le32(*nk, nk::ValueCount), list->size() / list::PlainEntry);
+        for (std::size_t i = 0; i < count; ++i) prefetch(le32(*list, i * list::PlainEntry));
         for (std::size_t i = 0; i < count && spend(); ++i) walkValue(le32(*list, i * list::PlainEntry));
     }
 
@@ -113,10 +120,23 @@ private:
             const std::size_t count = std::min<std::size_t>(le16(*list, list::Count), (list->size() - list::Entries) / stride);
             for (std::size_t i = 0; i < count && spend(); ++i) {
                 const std::uint32_t entry = le32(*list, list::Entries + i * stride);
+                prefetch(entry);
                 if (index) lists.push_back(entry);
                 else keys_.push_back(entry);
             }
         }
+    }
+
+    // Covers the `size` bytes of data that a reader takes from the cell at `at`, and its size
+    // field, without reading it: a cell of data is nothing to follow, and not looking at it
+    // spares the walk a read of every page of the hive. (Its size field may claim more: what
+    // lies beyond the data is no reader's.)
+    void covered(std::uint32_t at, std::uint32_t size) {
+        if (at >= size_) return;
+        const std::uint64_t length = (std::uint64_t{cell::Payload} + size + CellAlignment - 1) / CellAlignment * CellAlignment;
+        out_.cover(at, static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size_ - at)), size_);
+        for (const auto& [from, to] : rewritten_)
+            if (at < to && from < at + length) corrupt_ = true;
     }
 
     void walkValue(std::uint32_t at) {
@@ -125,13 +145,20 @@ private:
         const std::uint32_t sizeField = le32(*vk, vk::DataSize);
         const std::uint32_t size = sizeField & ~vk::InlineData;
         if ((sizeField & vk::InlineData) || size == 0) return;
+        // Data that one segment holds is never big data.
+        if (size <= BigDataSegment) return covered(le32(*vk, vk::DataOffset), size);
         const auto data = reach(le32(*vk, vk::DataOffset));
         // Big data: a "db" cell naming its segments, when the data does not fit its cell.
         if (!data || size <= data->size() || !is(*data, "db") || data->size() < db::Size) return;
         const auto segments = reach(le32(*data, db::SegmentList));
         if (!segments) return;
         const std::size_t count = std::min<std::size_t>(le16(*data, db::SegmentCount), segments->size() / list::PlainEntry);
-        for (std::size_t i = 0; i < count && spend(); ++i) reach(le32(*segments, i * list::PlainEntry));
+        std::uint32_t left = size;
+        for (std::size_t i = 0; i < count && spend(); ++i) {
+            const std::uint32_t part = std::min(left, BigDataSegment);
+            covered(le32(*segments, i * list::PlainEntry), std::max(part, 1u));
+            left -= part;
+        }
     }
 
     // A security cell, and the ones before and after it in their ring.

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "platform/hive/format.h"
+#include "platform/hive/references.h"
 
 namespace platform::hive {
 namespace {
@@ -30,6 +32,28 @@ void releaseReplaced(Fd lock, MappedHive mapped) {
     } catch (const std::system_error&) {
     }
 }
+
+// Runs a piece of work beside the caller, on a thread of its own where one can be had, and
+// waits for it at the end of its scope.
+class Beside {
+public:
+    template <class F>
+    explicit Beside(F&& work) {
+        try {
+            thread_ = std::thread(std::forward<F>(work));
+        } catch (const std::system_error&) {
+            work();
+        }
+    }
+    ~Beside() {
+        if (thread_.joinable()) thread_.join();
+    }
+    Beside(const Beside&) = delete;
+    Beside& operator=(const Beside&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // The observer of commits, when a test has one.
 CommitObserver*& commitObserver() {
@@ -84,8 +108,9 @@ void observeCommits(CommitObserver* observer) { commitObserver() = observer; }
 
 Status commit(Session& s) {
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
+    const std::uint64_t filetime = filetimeNow();
     PreparedCommit prepared;
-    if (const Status st = prepareCommit(s.hive, s.changes, filetimeNow(), prepared)) {
+    if (const Status st = prepareCommit(s.hive, s.changes, filetime, prepared)) {
         if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.at->path);
         return st;
     }
@@ -94,9 +119,27 @@ Status commit(Session& s) {
     if (CommitObserver* observer = commitObserver()) observer->replacing(s.at->path);
     PendingFile pending;
     if (const Status st = beginReplace(*s.at, pending)) return st;
-    if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) {
+    auto abandon = [&](Status st) {
         abandonReplace(*s.at, pending);
         return st;
+    };
+    // Every reference the hive holds is walked beside the copy, which the kernel does: what the
+    // commit gives up or reuses must be something nothing else leads to.
+    Coverage used;
+    Status walked = status::Success;
+    Status written = status::Success;
+    {
+        const Beside walk([&] { walked = referencesAfter(s.hive, s.changes, used); });
+        written = writeCommit(prepared, s.lock.get(), pending.fd.get());
+    }
+    if (written) return abandon(written);
+    if (walked) return abandon(walked);
+    if (!sparesAll(prepared, used)) {
+        // A damaged hive in which something else leads to a cell the changed keys let go of (or
+        // into free space): worked out again around all that the hive refers to, and rewritten.
+        if (const Status st = prepareCommit(s.hive, s.changes, filetime, prepared, &used)) return abandon(st);
+        if (ftruncate(pending.fd.get(), 0) != 0) return abandon(statusOfErrno(errno));
+        if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) return abandon(st);
     }
     Fd lockedNew;
     const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew);

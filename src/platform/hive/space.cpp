@@ -57,37 +57,40 @@ void FreeSpace::read(Range bin) {
         if (!overlapsKept(offset, run.size)) add(offset, run);
 }
 
+namespace {
+
+// The bits from `from` to `to` (both within one word, counted from its lowest bit).
+std::uint64_t bits(std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t upTo = to == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (to + 1)) - 1;
+    return upTo & ~((std::uint64_t{1} << from) - 1);
+}
+
+} // namespace
+
 void Coverage::cover(std::uint32_t offset, std::uint32_t size, std::uint32_t binsSize) {
     if (offset >= binsSize || size == 0) return;
     if (words_.empty()) words_.assign((binsSize / CellAlignment + 63) / 64, 0);
     const std::uint64_t first = offset / CellAlignment;
     const std::uint64_t last = (std::min<std::uint64_t>(std::uint64_t{offset} + size, binsSize) - 1) / CellAlignment;
-    for (std::uint64_t g = first; g <= last;) {
-        if (g % 64 == 0 && last - g >= 63) {
-            words_[g / 64] = ~std::uint64_t{0};
-            g += 64;
-        } else {
-            words_[g / 64] |= std::uint64_t{1} << (g % 64);
-            ++g;
-        }
+    if (first / 64 == last / 64) {
+        words_[first / 64] |= bits(first % 64, last % 64);
+        return;
     }
+    words_[first / 64] |= bits(first % 64, 63);
+    for (std::uint64_t w = first / 64 + 1; w < last / 64; ++w) words_[w] = ~std::uint64_t{0};
+    words_[last / 64] |= bits(0, last % 64);
 }
 
 bool Coverage::covers(std::uint32_t offset, std::uint32_t size) const {
-    if (size == 0 || words_.empty()) return false;
+    if (size == 0 || words_.empty() || offset / CellAlignment / 64 >= words_.size()) return false;
     const std::uint64_t first = offset / CellAlignment;
     const std::uint64_t last = std::min<std::uint64_t>((std::uint64_t{offset} + size - 1) / CellAlignment,
                                                        std::uint64_t{words_.size()} * 64 - 1);
-    for (std::uint64_t g = first; g <= last;) {
-        if (g % 64 == 0 && last - g >= 63) {
-            if (words_[g / 64]) return true;
-            g += 64;
-        } else {
-            if (words_[g / 64] >> (g % 64) & 1) return true;
-            ++g;
-        }
-    }
-    return false;
+    if (first / 64 == last / 64) return (words_[first / 64] & bits(first % 64, last % 64)) != 0;
+    if (words_[first / 64] & bits(first % 64, 63)) return true;
+    for (std::uint64_t w = first / 64 + 1; w < last / 64; ++w)
+        if (words_[w]) return true;
+    return (words_[last / 64] & bits(0, last % 64)) != 0;
 }
 
 void Coverage::merge(const Coverage& other) {
@@ -100,9 +103,8 @@ void FreeSpace::keep(Range used) {
     dropKept();
 }
 
-void FreeSpace::keep(Coverage used) {
-    if (kept_.empty()) kept_ = std::move(used);
-    else kept_.merge(used);
+void FreeSpace::keep(const Coverage& used) {
+    kept_.merge(used);
     dropKept();
 }
 

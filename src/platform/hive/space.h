@@ -61,7 +61,7 @@ public:
     // kept value or key reaches stays as it is. Called before anything is released.
     void keep(Range used);
     // Marks every stretch of `used` so.
-    void keep(Coverage used);
+    void keep(const Coverage& used);
 
     // Adds the cell of `size` bytes at `offset` to the free space. False, with nothing changed,
     // when it does not lie inside a sound bin, overlaps space that is free already or a kept

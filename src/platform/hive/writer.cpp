@@ -12,7 +12,6 @@
 
 #include "platform/bytes.h"
 #include "platform/hive/file.h"
-#include "platform/hive/references.h"
 #include "platform/hive/space.h"
 
 namespace platform::hive {
@@ -322,6 +321,12 @@ void encode(Plan& plan, const FreeSpace& space, const std::vector<FreeSpace::Ran
         else out.edits.push_back({offset, std::move(bytes)});
     };
     const auto placed = plan.cells.places();
+    // What the commit gives up or reuses in the old bins.
+    for (const FreeSpace::Range& r : released) out.claimed.push_back(r);
+    for (const auto& [offset, size] : placed)
+        if (offset < out.oldBins) out.claimed.push_back({offset, size});
+    for (const FreeSpace::Range& run : space.changedRuns())
+        if (run.offset < out.oldBins) out.claimed.push_back(run);
     for (const FreeSpace::Range& r : released)
         if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
     plan.cells.handOver(edit);
@@ -348,7 +353,8 @@ std::string newBaseBlock(const MappedHive& hive, std::uint32_t binsSize, std::ui
 
 } // namespace
 
-Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out) {
+Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out,
+                     const Coverage* used) {
     out = PreparedCommit{};
     out.oldBins = hive.binsSize();
     // A file whose bins already pass the limit cannot be written as a hive Windows would load.
@@ -356,17 +362,19 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
 
     Plan planned;
     if (const Status s = plan(hive, changes, filetime, planned)) return s;
-    // Nothing that the hive goes on referring to is given up or reused.
-    Coverage used;
-    if (const Status s = referencesAfter(hive, changes, used)) return s;
     FreeSpace space(hive.bins());
-    space.keep(std::move(used));
+    if (used) space.keep(*used);
     const auto released = release(hive, planned, space);
     // Space the bins cannot give: past their limit, or past an end that a damaged bin claims.
     if (!planned.cells.place(space)) return space.endClaimed() ? status::RegistryCorrupt : status::DiskFull;
     encode(planned, space, released, filetime, out);
     out.baseBlock = newBaseBlock(hive, out.newBins, filetime);
     return status::Success;
+}
+
+bool sparesAll(const PreparedCommit& prepared, const Coverage& used) {
+    return std::none_of(prepared.claimed.begin(), prepared.claimed.end(),
+                        [&](const FreeSpace::Range& r) { return used.covers(r.offset, r.size); });
 }
 
 Status writeCommit(const PreparedCommit& prepared, int source, int target) {
