@@ -20,7 +20,9 @@ namespace platform::hive {
 // leads to the values it keeps, not to those it gives up nor to its old list. A reference covers
 // what it leads to as far as the size field found there says, whatever that is: an offset into
 // the middle of a cell covers the rest of that cell and beyond, one to a free cell covers that
-// cell, and a size field that reaches past the bins covers all of them after it. Each key and
+// cell, and a size field that reaches past the bins covers all of them after it. A value's data
+// and its segments are cells to read, not to follow: a reference to them covers what a reader
+// takes from them, its size field and the data, without the walk reading them. Each key and
 // security cell is followed once, so a cycle ends; a damaged hive that would lead the walk to
 // more entries than its bins can hold is cross-linked beyond sense, as is one where something
 // other than the key itself leads into the fields of a key that the commit rewrites: both give
