@@ -13,6 +13,7 @@
 #include "commands/words.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
+#include "platform/registry.h"
 #include "platform/utf8.h"
 #include "winlogon/Module1.h"
 
@@ -180,7 +181,13 @@ int Set(const CommandLine& line, const Io& io) {
     for (const Action& a : actions)
         if (!a.done) return io.fail(ExitUsage, a.setting->option + ": " + disabledWords(a.setting->target));
 
-    if (window.clickRegister()) return 0;
+    if (window.clickRegister()) {
+        // Saved: the new hive is in place, only the system's flush of it is in doubt.
+        if (platform::ChangesUnconfirmed())
+            io.fail(0, "warning: the settings were saved, but the system could not confirm that they reached the disk: "
+                       "check the disk, and run 'vantorio show' to see them");
+        return 0;
+    }
     const winlogon::SaveFailure& failure = winlogon::LastSaveFailure();
     if (failure) return io.fail(ExitRefused, "register refused: " + SaveFailureWords(failure));
     return io.fail(ExitRefused, "register ended with an unexpected error: " +

@@ -16,6 +16,10 @@ std::string_view KeepWords(winlogon::Keep keep);
 // A register that could not save, on one line: what failed, why, what to do, what was saved.
 std::string SaveFailureWords(const winlogon::SaveFailure& failure);
 
+// Why the hive could not be used and what to do, when the hive itself says why; empty when it
+// does not.
+std::string FailureDetailWords(const platform::FailureDetail& detail);
+
 // A registry status code in a few words ("access denied").
 std::string StatusWords(platform::Status code);
 

@@ -66,7 +66,9 @@ std::optional<int> MakeDefaultHive(std::FILE* err) {
         return ExitUsage;
     }
     hive::DefaultHiveFailure failure;
-    if (hive::ensureDefaultHive(path, &failure) != 0) {
+    // Located now, through the folder that was checked: the run's hive from here on.
+    std::shared_ptr<const hive::HiveLocation> located;
+    if (hive::locateDefaultHive(path, located, &failure) != 0) {
         std::fprintf(err, "vantorio: '%s' (the default hive%s): %s\n", failure.path.c_str(),
                      failure.folder ? "'s folder" : "", failure.reason.c_str());
         return ExitUsage;

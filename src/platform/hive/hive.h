@@ -49,8 +49,14 @@ void dropChanges(Session& s);
 
 // Writes the waiting changes: a changed copy of the file replaces it whole, and the session
 // goes on with the new file. Key cells stay where they were, so open handles stay valid. On
-// a failure the file is as it was.
+// a failure the file is as it was. A hive whose file is gone (deleted, its folder removed:
+// FileNotFound) or stands behind a link (AccessDenied) is not made anew: the reason is noted.
 Status commit(Session& s);
+
+// Whether the last commit put its new file in place without the system confirming that it
+// reached the disk (the flush of the folder failed after the rename). The commit succeeded:
+// the changes are saved, as far as the system's own writing goes.
+bool lastCommitUnconfirmed(const Session& s);
 
 // Sees every commit that replaces a hive file: the file as it is just before, and the new file
 // just after. For tests, which check what each commit wrote.

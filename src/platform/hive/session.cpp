@@ -102,6 +102,8 @@ Status subkey(const Session& s, std::uint32_t key, std::u16string_view name, std
 
 bool hasChanges(const Session& s) { return !s.changes.empty(); }
 
+bool lastCommitUnconfirmed(const Session& s) { return s.unconfirmed; }
+
 void dropChanges(Session& s) { s.changes.clear(); }
 
 void observeCommits(CommitObserver* observer) { commitObserver() = observer; }
@@ -114,8 +116,11 @@ Status commit(Session& s) {
         if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.at->path);
         return st;
     }
+    // A hive deleted while open, or its folder removed, or a link put in its place: nothing is
+    // made anew where it was.
+    if (const Status st = stillInPlace(*s.at)) return st;
     // Only the holder of the lock knows that no other replacement is under way.
-    if (s.locked) removeUnfinishedReplacements(*s.at);
+    if (s.locked) removeUnfinishedReplacements(*s.at, s.file);
     if (CommitObserver* observer = commitObserver()) observer->replacing(s.at->path);
     PendingFile pending;
     if (const Status st = beginReplace(*s.at, pending)) return st;
@@ -142,8 +147,10 @@ Status commit(Session& s) {
         if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) return abandon(st);
     }
     Fd lockedNew;
-    const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew);
+    bool confirmed = false;
+    const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew, confirmed);
     if (!lockedNew) return st;
+    s.unconfirmed = !confirmed;
     if (CommitObserver* observer = commitObserver()) observer->replaced(s.at->path);
     // The new file is in place (even when its folder could not be flushed): hold its lock.
     Fd replaced = std::exchange(s.lock, std::move(lockedNew));

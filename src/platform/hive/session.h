@@ -21,6 +21,7 @@ struct Session {
     struct stat file {}; // what `lock` is
     MappedHive hive;
     HiveChanges changes; // not yet on disk
+    bool unconfirmed = false; // the last commit's file is in place, the flush of its folder failed
 };
 
 } // namespace platform::hive
