@@ -152,8 +152,11 @@ bool noAttribute(int err) { return err == ENODATA || err == ENOTSUP || err == EO
 // Gives `to` the Windows security and DOS attributes that `from` has on NTFS, byte for byte.
 // After the owner and mode: a volume mounted with permissions makes the descriptor anew from
 // each chmod and chown. One that cannot be given refuses the replacement: the file would
-// otherwise be open to every user of that Windows, or lose its hidden and system marks.
-Status carryWindowsAttributes(int from, int to, const std::string& path) {
+// otherwise be open to every user of that Windows, or lose its hidden and system marks. The
+// DOS attributes given are kept in `dos`: ntfs-3g marks a renamed file for archiving, which
+// they are given again after the rename.
+Status carryWindowsAttributes(int from, int to, const std::string& path,
+                              std::vector<std::pair<std::string, std::string>>& dos) {
     for (const char* name : WindowsAttributes) {
         errno = 0;
         const std::optional<std::string> value = attribute(from, name);
@@ -163,6 +166,7 @@ Status carryWindowsAttributes(int from, int to, const std::string& path) {
             noteFailure(FailureReason::AttributesNotCarried, path);
             return status::AccessDenied;
         }
+        if (std::string_view(name).ends_with("_attrib")) dos.emplace_back(name, *value);
     }
     return status::Success;
 }
@@ -318,7 +322,8 @@ Status finishReplace(const HiveLocation& at, int old, const struct stat& like, P
     // An access list carried over set the group bits to its mask, which the old mode has too.
     if (fstat(fd, &mine) != 0) return fail(errno);
     if ((mine.st_mode & 07777) != (like.st_mode & 07777) && fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
-    if (const Status s = carryWindowsAttributes(old, fd, at.path)) {
+    std::vector<std::pair<std::string, std::string>> dos;
+    if (const Status s = carryWindowsAttributes(old, fd, at.path, dos)) {
         abandonReplace(at, pending);
         return s;
     }
@@ -328,6 +333,11 @@ Status finishReplace(const HiveLocation& at, int old, const struct stat& like, P
     if (renameat(at.folder.get(), pending.name.c_str(), at.folder.get(), at.name.c_str()) != 0) return fail(errno);
     pending.name.clear();
     lockedNew = std::move(pending.fd);
+    // What the rename itself changed of the DOS attributes (the archive mark) is undone.
+    bool again = false;
+    for (const auto& [name, value] : dos)
+        if (attribute(fd, name) != value) again = fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0 || again;
+    if (again) fsync(fd);
     // The rename is durable once the folder is flushed. When that fails, the new file is in
     // place all the same: only its durability is in doubt.
     confirmed = !(fsync(at.folder.get()) != 0 && errno == EIO);
