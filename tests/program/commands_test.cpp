@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct CommandRow {
     std::string out, err;                // $HIVE stands for the hive's path
     std::vector<HiveValue> after;        // empty: the hive as it was, byte for byte
     bool unfinishedWrite = false;        // the hive's last write did not finish (changes in its logs)
+    std::map<std::string, std::string> environment{};  // more of the program's environment
 };
 void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
 
@@ -53,6 +55,7 @@ TEST_P(Commands, Row) {
     const std::string before = testsupport::fileBytes(hive);
 
     platformtest::Launch launch{VANTORIO_PROGRAM, {}, {{"HOME", dir.path()}}, false, false, row.input};
+    launch.environment.insert(row.environment.begin(), row.environment.end());
     for (const std::string& a : row.arguments)
         launch.arguments.push_back(replaced(replaced(replaced(a, "$HIVE", hive), "$ROOT", dir.file("volume")), "$FILE",
                                             dir.file("notice.txt")));
@@ -126,6 +129,14 @@ const CommandRow Rows[] = {
      "vantorio: set: register refused: cannot open the Winlogon key for writing: access denied: Windows left "
      "changes of '$HIVE' in its logs: start that Windows and shut it down completely, then try again; nothing was saved\n",
      {}, true},
+    // The new hive is in place, but the system cannot confirm that its folder reached the disk:
+    // saved, and said so.
+    {"FolderFlushFailsAfterTheRename", {"set", "--caption=x", "--notice=on", "$HIVE"}, "", Kiosk, 0, "",
+     "vantorio: set: warning: the settings were saved, but the system could not confirm that they reached the disk: "
+     "check the disk, and run 'vantorio show' to see them\n",
+     {sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"kiosk"), sz("DefaultPassword", u"pw"),
+      sz("LegalNoticeCaption", u"x"), sz("LegalNoticeText", u"Authorised use only")},
+     false, {{"LD_PRELOAD", FAILING_FOLDER_FLUSH}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Program, Commands, ::testing::ValuesIn(Rows), [](const auto& info) { return std::string(info.param.name); });
