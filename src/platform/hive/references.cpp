@@ -15,6 +15,10 @@ public:
     Walk(const MappedHive& hive, const HiveChanges& changes, Coverage& out)
         : bins_(hive.bins()), size_(hive.binsSize()), changes_(changes), out_(out),
           budget_(std::uint64_t{hive.binsSize()} / list::PlainEntry + 64) {
+        // One bit for each 8 bytes of the bins, made at once: growing them as the walk goes would
+        // copy them over and over.
+        keysSeen_.assign(std::size_t{size_} / CellAlignment / 64 + 1, 0);
+        securitySeen_.assign(keysSeen_.size(), 0);
         for (const auto& [key, change] : changes) {
             const std::uint32_t from = key + cell::Payload + nk::Written;
             rewritten_.push_back({from, from + static_cast<std::uint32_t>(nk::WorkVar - nk::Written)});
@@ -78,7 +82,6 @@ private:
 
     static bool once(std::vector<std::uint64_t>& seen, std::uint32_t offset) {
         const std::size_t g = offset / CellAlignment;
-        if (seen.size() <= g / 64) seen.resize(g / 64 + 1, 0);
         const std::uint64_t bit = std::uint64_t{1} << (g % 64);
         if (seen[g / 64] & bit) return false;
         seen[g / 64] |= bit;

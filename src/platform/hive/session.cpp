@@ -112,10 +112,12 @@ Status commit(Session& s) {
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
     const std::uint64_t filetime = filetimeNow();
     PreparedCommit prepared;
-    if (const Status st = prepareCommit(s.hive, s.changes, filetime, prepared)) {
+    auto prepare = [&](const Coverage* used) {
+        const Status st = prepareCommit(s.hive, s.changes, filetime, prepared, used);
         if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.at->path);
         return st;
-    }
+    };
+    if (const Status st = prepare(nullptr)) return st;
     // A hive deleted while open, or its folder removed, or a link put in its place: nothing is
     // made anew where it was.
     if (const Status st = stillInPlace(*s.at)) return st;
@@ -142,7 +144,7 @@ Status commit(Session& s) {
     if (!sparesAll(prepared, used)) {
         // A damaged hive in which something else leads to a cell the changed keys let go of (or
         // into free space): worked out again around all that the hive refers to, and rewritten.
-        if (const Status st = prepareCommit(s.hive, s.changes, filetime, prepared, &used)) return abandon(st);
+        if (const Status st = prepare(&used)) return abandon(st);
         if (ftruncate(pending.fd.get(), 0) != 0) return abandon(statusOfErrno(errno));
         if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) return abandon(st);
     }
