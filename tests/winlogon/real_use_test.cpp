@@ -248,7 +248,8 @@ TEST_P(NtfsVolume, RegisterChangesAHiveStoredThere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Winlogon, NtfsVolume,
-                         ::testing::Values(NtfsMount{"DefaultMount", ""}, NtfsMount{"PermissionsMount", "permissions"}),
+                         ::testing::Values(NtfsMount{"DefaultMount", ""}, NtfsMount{"PermissionsMount", "permissions"},
+                                           NtfsMount{"AclMount", "acl"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

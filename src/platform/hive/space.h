@@ -1,8 +1,9 @@
 // The free space of a hive's bins, as one commit sees and changes it.
 //
-// It is read from the bins as the file holds them, one bin at a time and only as far as a
-// commit needs: the bins of the cells it gives up, then bins in the order of the file until
-// one has room for a cell that fits nowhere known yet. Reading a bin finds its free cells,
+// It is read from the bins as the file holds them (found by the chain of their headers, never
+// by what a page looks like), one bin at a time and only as far as a commit needs: the bins of
+// the cells it gives up, then bins in the order of the file until one has room for a cell that
+// fits nowhere known yet. Reading a bin finds its free cells,
 // each merged with the free cells right beside it into one run; a bin whose cells do not tile
 // it exactly is damaged somewhere, and offers nothing and takes nothing back. The cells a
 // commit gives up join the free space, merged in turn with their free neighbours. A new cell
@@ -78,8 +79,7 @@ public:
     void readAll();
 
     // Whether a bin header of the file claims pages beyond the end of its bins. Then the bins
-    // cannot grow: whatever is added would lie inside that bin, as a reader walks it. Known
-    // once allocate has read every bin, which it does before it grows them.
+    // cannot grow: whatever is added would lie inside that bin, as a reader walks it.
     bool endClaimed() const { return chain_.endClaimed(); }
 
     // Where the bins end: the bins of the file and those added.
