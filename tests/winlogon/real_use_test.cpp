@@ -152,35 +152,17 @@ private:
     bool mounted_ = false;
 };
 
-// A self-relative Windows security descriptor that lets SYSTEM and Administrators in and no one
-// else, owned by Administrators, built byte by byte: a header, a DACL of two ACEs, two SIDs.
-std::string restrictiveDescriptor() {
-    const std::string system("\x01\x01\0\0\0\0\0\x05\x12\0\0\0", 12);              // S-1-5-18
-    const std::string admins("\x01\x02\0\0\0\0\0\x05\x20\0\0\0\x20\x02\0\0", 16);  // S-1-5-32-544
-    auto le = [](std::uint32_t v, int bytes) {
-        std::string out;
-        for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
-        return out;
-    };
-    // ACCESS_ALLOWED, no inheritance, FILE_ALL_ACCESS.
-    auto ace = [&](const std::string& sid) { return std::string("\0\0", 2) + le(8 + sid.size(), 2) + le(0x1F01FF, 4) + sid; };
-    const std::string aces = ace(system) + ace(admins);
-    const std::string dacl = std::string("\x02\0", 2) + le(8 + aces.size(), 2) + le(2, 2) + le(0, 2) + aces;
-    const std::uint32_t daclAt = 20, ownerAt = daclAt + dacl.size(), groupAt = ownerAt + admins.size();
-    // Revision 1; self-relative, DACL present.
-    return std::string("\x01\0", 2) + le(0x8004, 2) + le(ownerAt, 4) + le(groupAt, 4) + le(0, 4) + le(daclAt, 4) + dacl + admins +
-           system;
-}
-
-std::string hex(const std::string& bytes) {
-    std::string out = "0x";
-    for (unsigned char c : bytes) {
-        const char digits[] = "0123456789abcdef";
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
+// A self-relative Windows security descriptor, by hand: revision 1, control 0x8004 (self-relative,
+// DACL present), owner at 72, group at 88, no SACL, the DACL at 20 (revision 2, 52 bytes, two
+// ACEs: ACCESS_ALLOWED with full control, 0x1F01FF, to SYSTEM S-1-5-18 and to Administrators
+// S-1-5-32-544, and to no one else), owner Administrators, group SYSTEM.
+constexpr const char* RestrictiveDescriptor =
+    "0x0100" "0480" "48000000" "58000000" "00000000" "14000000"  // the header
+    "02003400" "02000000"                                       // the DACL
+    "00001400" "ff011f00" "010100000000000512000000"            // SYSTEM
+    "00001800" "ff011f00" "01020000000000052000000020020000"    // Administrators
+    "01020000000000052000000020020000"                          // the owner
+    "010100000000000512000000";                                 // the group
 
 struct NtfsMount {
     const char* name;
@@ -209,7 +191,7 @@ TEST_P(NtfsVolume, RegisterChangesAHiveStoredThere) {
     testsupport::makeHive(file, {sz("AutoAdminLogon", u"0"), sz("DefaultUserName", u"Administrator"),
                                  sz("LegalNoticeText", u"")});
     const std::string quoted = "'" + file + "'";
-    const std::string descriptor = hex(restrictiveDescriptor());
+    const std::string descriptor = RestrictiveDescriptor;
     ASSERT_EQ(std::system(("setfattr -n system.ntfs_acl -v " + descriptor + " " + quoted +
                            " && setfattr -n system.ntfs_attrib -v 0x06000000 " + quoted).c_str()), 0);
     const std::string windows = "getfattr -e hex -n system.ntfs_acl " + quoted + " 2>&1; getfattr -e hex -n system.ntfs_attrib " +
