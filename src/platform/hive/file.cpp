@@ -298,8 +298,7 @@ void abandonReplace(const HiveLocation& at, PendingFile& pending) {
     pending.fd = Fd();
 }
 
-Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew,
-                     bool& confirmed) {
+Status readyReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending) {
     auto fail = [&](int err) {
         const Status s = statusOfErrno(err);
         abandonReplace(at, pending);
@@ -322,12 +321,22 @@ Status finishReplace(const HiveLocation& at, int old, const struct stat& like, P
     // An access list carried over set the group bits to its mask, which the old mode has too.
     if (fstat(fd, &mine) != 0) return fail(errno);
     if ((mine.st_mode & 07777) != (like.st_mode & 07777) && fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
-    std::vector<std::pair<std::string, std::string>> dos;
-    if (const Status s = carryWindowsAttributes(old, fd, at.path, dos)) {
+    pending.dos.clear();
+    if (const Status s = carryWindowsAttributes(old, fd, at.path, pending.dos)) {
         abandonReplace(at, pending);
         return s;
     }
     if (fsync(fd) != 0) return fail(errno);
+    return status::Success;
+}
+
+Status finishReplace(const HiveLocation& at, PendingFile& pending, Fd& lockedNew, bool& confirmed) {
+    auto fail = [&](int err) {
+        const Status s = statusOfErrno(err);
+        abandonReplace(at, pending);
+        return s;
+    };
+    const int fd = pending.fd.get();
     // Nobody else knows the new file yet, so its lock is free.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) return fail(errno);
     if (renameat(at.folder.get(), pending.name.c_str(), at.folder.get(), at.name.c_str()) != 0) return fail(errno);
@@ -335,7 +344,7 @@ Status finishReplace(const HiveLocation& at, int old, const struct stat& like, P
     lockedNew = std::move(pending.fd);
     // What the rename itself changed of the DOS attributes (the archive mark) is undone.
     bool again = false;
-    for (const auto& [name, value] : dos)
+    for (const auto& [name, value] : pending.dos)
         if (attribute(fd, name) != value) again = fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0 || again;
     if (again) fsync(fd);
     // The rename is durable once the folder is flushed. When that fails, the new file is in

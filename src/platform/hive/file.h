@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -74,20 +76,22 @@ Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked);
 Status stillInPlace(const HiveLocation& at);
 
 // Replacing the hive file with a new one: beginReplace makes an empty file in its folder, under
-// a name of the program's own; finishReplace gives it the owner, extended attributes (access
+// a name of the program's own; readyReplace gives it the owner, extended attributes (access
 // list, security label, user attributes) and mode of `old` (where the file system keeps them:
 // one that gives every file the same owner and mode has given it those already), then on NTFS
-// its Windows security descriptor and DOS attributes, which no listing shows; flushes it,
-// locks it into `lockedNew` and renames it over the original, then flushes the folder:
-// `confirmed` says whether the system confirmed that flush (the new file is in place either
-// way). abandonReplace removes it. On failure the original is untouched and no new file remains.
+// its Windows security descriptor and DOS attributes, which no listing shows, and flushes it
+// (again after a rewrite); finishReplace locks it into `lockedNew` and renames it over the
+// original, then flushes the folder: `confirmed` says whether the system confirmed that flush
+// (the new file is in place either way). abandonReplace removes it. On failure the original is
+// untouched and no new file remains.
 struct PendingFile {
     std::string name; // in the hive's folder
     Fd fd;
+    std::vector<std::pair<std::string, std::string>> dos; // DOS attributes to give again after the rename
 };
 Status beginReplace(const HiveLocation& at, PendingFile& pending);
-Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew,
-                     bool& confirmed);
+Status readyReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending);
+Status finishReplace(const HiveLocation& at, PendingFile& pending, Fd& lockedNew, bool& confirmed);
 void abandonReplace(const HiveLocation& at, PendingFile& pending);
 
 // Removes the new files that replacements of this hive (described by `hive`) began and never

@@ -45,7 +45,9 @@ public:
             work();
         }
     }
-    ~Beside() {
+    ~Beside() { wait(); }
+    // Waits for the work to end.
+    void wait() {
         if (thread_.joinable()) thread_.join();
     }
     Beside(const Beside&) = delete;
@@ -109,6 +111,13 @@ void dropChanges(Session& s) { s.changes.clear(); }
 void observeCommits(CommitObserver* observer) { commitObserver() = observer; }
 
 Status commit(Session& s) {
+    // Every reference the hive holds is walked beside the rest of the commit (working it out,
+    // the copy, its flush): what the commit gives up or reuses must be something nothing else
+    // leads to, known before the rename.
+    Coverage used;
+    Status walked = status::Success;
+    Beside walk([&] { walked = referencesAfter(s.hive, s.changes, used); });
+
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
     const std::uint64_t filetime = filetimeNow();
     PreparedCommit prepared;
@@ -130,15 +139,9 @@ Status commit(Session& s) {
         abandonReplace(*s.at, pending);
         return st;
     };
-    // Every reference the hive holds is walked beside the copy, which the kernel does: what the
-    // commit gives up or reuses must be something nothing else leads to.
-    Coverage used;
-    Status walked = status::Success;
-    Status written = status::Success;
-    {
-        const Beside walk([&] { walked = referencesAfter(s.hive, s.changes, used); });
-        written = writeCommit(prepared, s.lock.get(), pending.fd.get());
-    }
+    Status written = writeCommit(prepared, s.lock.get(), pending.fd.get());
+    if (!written) written = readyReplace(*s.at, s.lock.get(), s.file, pending);
+    walk.wait();
     if (written) return abandon(written);
     if (walked) return abandon(walked);
     if (!sparesAll(prepared, used)) {
@@ -147,10 +150,11 @@ Status commit(Session& s) {
         if (const Status st = prepare(&used)) return abandon(st);
         if (ftruncate(pending.fd.get(), 0) != 0) return abandon(statusOfErrno(errno));
         if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get())) return abandon(st);
+        if (const Status st = readyReplace(*s.at, s.lock.get(), s.file, pending)) return abandon(st);
     }
     Fd lockedNew;
     bool confirmed = false;
-    const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew, confirmed);
+    const Status st = finishReplace(*s.at, pending, lockedNew, confirmed);
     if (!lockedNew) return st;
     s.unconfirmed = !confirmed;
     if (CommitObserver* observer = commitObserver()) observer->replaced(s.at->path);

@@ -11,11 +11,10 @@ FreeSpace::FreeSpace(std::string_view bins, std::uint32_t limit)
 
 // Reads the next bin in the order of the file that was not read yet; false at the end.
 bool FreeSpace::readNext() {
-    const std::vector<Bin>& all = chain_.all();
-    while (next_ < all.size()) {
-        const Bin bin = all[next_++];
-        if (read_.count(bin.offset) == 0) {
-            read({bin.offset, bin.size});
+    while (const std::optional<Bin> bin = chain_.at(next_)) {
+        ++next_;
+        if (read_.count(bin->offset) == 0) {
+            read({bin->offset, bin->size});
             return true;
         }
     }
