@@ -38,6 +38,7 @@ public:
         while (!keys_.empty() && !corrupt_) {
             const std::uint32_t key = keys_.back();
             keys_.pop_back();
+            if (!keys_.empty()) lookAhead(keys_.back());
             walkKey(key);
         }
         while (!security_.empty() && !corrupt_) {
@@ -74,6 +75,15 @@ private:
     // across the whole file, and a list names many at once.
     void prefetch(std::uint32_t offset) const {
         if (offset < size_) __builtin_prefetch(bins_.data() + offset);
+    }
+
+    // Asks for the lists of the key walked next while this one is walked, so that reading them
+    // then does not wait for memory.
+    void lookAhead(std::uint32_t key) const {
+        if (key >= size_ || size_ - key < cell::Payload + nk::Name) return;
+        const std::string_view nk = bins_.substr(key + cell::Payload, nk::Name);
+        prefetch(le32(nk, nk::ValueList));
+        prefetch(le32(nk, nk::SubkeyList));
     }
 
     // One more entry of a list followed: false, and the hive corrupt, past the budget.
