@@ -58,11 +58,14 @@ std::string commitHive(const std::uint8_t* data, std::size_t size) {
     }
     if (w.entries() != std::vector<std::string>{"SOFTWARE"}) return "a commit left a file beside the hive";
 
-    // The new file's layout is whole, whatever the old one's references were.
+    // The new file's layout is whole, whatever the old one's references were, and every key
+    // that the commit did not stamp reads as before, all its values with it.
     const auto source = testsupport::checkHive(hive);
     const auto written = testsupport::checkHive(w.bytes());
     for (const auto& f : written.beyond(source))
         if (layout(f.rule)) return "the commit broke the layout: " + testsupport::describe({f});
+    for (const auto& f : testsupport::commitFaults(source, written))
+        if (f.rule == testsupport::HiveRule::KeyNotKept) return "the commit changed what it did not touch: " + testsupport::describe({f});
 
     if (RegOpenKeyExA(LocalMachine, WinlogonKey, 0, KeyRead, &key) != status::Success)
         return "the committed hive does not open";

@@ -381,6 +381,9 @@ private:
         const std::string file = Workspace::get().hive();
         const auto check = testsupport::checkHiveFile(file);
         if (!check.sound()) return "a commit wrote a file that breaks the check:\n" + testsupport::describe(check.findings);
+        // Every key that the commit did not stamp reads as before, all its values with it.
+        if (const auto faults = testsupport::commitFaults(testsupport::checkHive(before), check); !faults.empty())
+            return "a commit changed what it did not touch:\n" + testsupport::describe(faults);
         if (const auto left = testsupport::leftovers(before, Workspace::get().bytes()); !left.empty())
             return "a commit left behind what it gave up:\n" + testsupport::describe(left);
         for (std::size_t place = 0; place < 2; ++place) {

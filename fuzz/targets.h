@@ -21,15 +21,17 @@ std::string readHive(const std::uint8_t* data, std::size_t size);
 
 // Any bytes as a hive file, changed and committed: a password set, AutoAdminLogon deleted and
 // a long value set. A commit that succeeds leaves a file whose base block and bins are sound,
-// in which the changes read back and every other value of the key reads as before; one that
-// fails leaves the file as it was.
+// in which the changes read back, every other value of the key reads as before, and so does
+// every key that the commit did not stamp (the structural check's KeyNotKept); one that fails
+// leaves the file as it was.
 std::string commitHive(const std::uint8_t* data, std::size_t size);
 
 // The input as a sequence of sets, deletes, queries and commits on two keys of a sound hive:
 // values of every size (inline, a cell, big data) and type, data that begins with the signature
 // of a cell, names of every length and case. Every commit leaves a file that meets the
-// structural check without a single finding and keeps nothing it gave up in free space, in
-// which the engine and libhivex read every value as it was set.
+// structural check without a single finding, in which every key it did not stamp reads as
+// before and nothing it gave up is left in free space, and in which the engine and libhivex
+// read every value as it was set.
 std::string editHive(const std::uint8_t* data, std::size_t size);
 
 // Any bytes as a hive file and its two transaction logs: a byte of flags (bit 0: the hive's

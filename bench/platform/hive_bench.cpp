@@ -1,8 +1,9 @@
 // How long the settings store's registry work takes on a large SOFTWARE hive, beside what the
 // file system needs at least for the same work:
 //   reading:  open + seven queries + close, beside reading the whole file once;
-//   writing:  open + five sets + close (its commit), beside copying the file and flushing the
-//             copy (read + write + fsync), which replacing a whole hive must do at least;
+//   writing:  open + five sets + close (its commit), and every value set, beside copying the
+//             file and flushing the copy (read + write + fsync), which replacing a whole hive
+//             must do at least; each commit walks every reference of the hive beside its copy;
 //   a dirty hive: the same hive left by a crash with about 3 MB of its changes in its two logs,
 //             loaded (open + seven queries + close, which replays the logs) beside a load of the
 //             clean hive and one read of the logs into memory of its own (the replay holds what
@@ -46,11 +47,11 @@ void readSettings() {
     if (RegCloseKey(key) != 0) die("close failed");
 }
 
-void writeSettings(int round) {
+void writeSettings(int round, int count) {
     Key key = 0;
     if (RegOpenKeyExA(LocalMachine, Winlogon, 0, KeyAllAccess, &key) != 0) die("open failed");
     const std::string text = "value " + std::to_string(round);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < count; ++i)
         if (RegSetValueExA(key, Names[i], 0, RegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
                            static_cast<std::uint32_t>(text.size() + 1)) != 0)
             die("set failed");
@@ -87,26 +88,30 @@ int main(int argc, char** argv) {
     bench::readFloor(file);
     readSettings();
 
-    std::vector<double> readFloors, reads, copyFloors, writes;
+    std::vector<double> readFloors, reads, copyFloors, writes, writesAll;
     for (int r = 0; r < hive.rounds; ++r) {
         readFloors.push_back(timeOnce([&] { bench::readFloor(file); }));
         reads.push_back(timeOnce(readSettings));
         copyFloors.push_back(timeOnce([&] { bench::copyFloor(file, hive.copy); }));
         ::unlink(hive.copy.c_str());
-        writes.push_back(timeOnce([&] { writeSettings(r); }));
+        writes.push_back(timeOnce([&] { writeSettings(r, 5); }));
         // The commit lets go of the replaced file beside the caller; let the file system
         // finish that before the next floor is timed, so that it does not slow the floor.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        writesAll.push_back(timeOnce([&] { writeSettings(r, static_cast<int>(std::size(Names))); }));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     bench::line("open + 7 queries + close", bench::median(reads), "read the file once", bench::median(readFloors), 1.2);
     bench::line("open + 5 sets + close (commit)", bench::median(writes), "read + write + fsync",
+                bench::median(copyFloors), 1.2);
+    bench::line("every value set + close (commit)", bench::median(writesAll), "read + write + fsync",
                 bench::median(copyFloors), 1.2);
 
     // The same hive left dirty, its last changes in its logs.
     const std::string dirtyFolder = hive.folder.path + "/dirty", pristine = hive.folder.path + "/pristine";
     const std::string dirty = bench::makeDirtyCopy(file, dirtyFolder, std::size_t{3} << 20, [](const std::string& copy) {
         setenv("VANTORIO_SOFTWARE_HIVE", copy.c_str(), 1);
-        writeSettings(-1);
+        writeSettings(-1, 5);
     });
     std::filesystem::create_directories(pristine);
     std::filesystem::copy_file(dirty, pristine + "/SOFTWARE", std::filesystem::copy_options::overwrite_existing);
@@ -130,7 +135,7 @@ int main(int argc, char** argv) {
         bench::readFloor(dirty); // in the page cache, as the clean hive is
         useDirty();
         dirtyReads.push_back(timeOnce(readSettings));
-        dirtyWrites.push_back(timeOnce([&] { writeSettings(r); }));
+        dirtyWrites.push_back(timeOnce([&] { writeSettings(r, 5); }));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     std::printf("dirty hive: %.1f MB of logs beside it\n", logMegabytes);

@@ -44,6 +44,7 @@ std::optional<int> chooseHive(const CommandLine& line, const Io& io) {
 std::optional<int> checkKey(const Io& io) {
     platform::Key key = 0;
     const platform::Status opened = platform::RegOpenKeyExA(platform::LocalMachine, WinlogonKey, 0, platform::KeyRead, &key);
+    const platform::FailureDetail detail = platform::LastFailureDetail();
     platform::RegCloseKey(key);
     if (opened == platform::status::Success) return std::nullopt;
 #ifdef _WIN32
@@ -51,6 +52,9 @@ std::optional<int> checkKey(const Io& io) {
 #else
     const std::string where = Quoted(platform::hive::chosenHive().path);
 #endif
+    // The hive itself may say why (gone since the start, a link in its place, ...).
+    if (const std::string why = FailureDetailWords(detail); !why.empty())
+        return io.fail(ExitUsage, "cannot read " + where + ": " + StatusWords(opened) + ": " + why);
     if (opened == platform::status::FileNotFound)
         return io.fail(ExitUsage, where + " has no key " + WinlogonKey + ": name the SOFTWARE hive of a Windows installation");
     return io.fail(ExitUsage, "cannot read " + where + ": " + StatusWords(opened));

@@ -329,6 +329,10 @@ int Set(const CommandLine& line, const Io& io) {
             return io.fail(ExitRefused, "cannot write to standard output");
     }
     if (passwordStays) io.say("--auto-logon=off: the password stays stored; add --no-password to remove it");
+    // Saved: the new hive is in place, only the system's flush of it is in doubt.
+    if (!line.dryRun && platform::ChangesUnconfirmed())
+        io.say("warning: the settings were saved, but the system could not confirm that they reached the disk: "
+               "check the disk, and run 'vantorio show' to see them");
     return 0;
 }
 

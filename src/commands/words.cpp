@@ -20,8 +20,9 @@ std::string logNames(const std::string& path) {
     return name + ".LOG1, " + name + ".LOG2, " + name + ".LOG";
 }
 
-// Why the hive could not take the change and what to do, when the hive itself says why.
-std::string reasonWords(const platform::FailureDetail& detail) {
+} // namespace
+
+std::string FailureDetailWords(const platform::FailureDetail& detail) {
     const std::string path = quoted(detail.path);
     switch (detail.reason) {
     case FailureReason::None: return {};
@@ -42,12 +43,17 @@ std::string reasonWords(const platform::FailureDetail& detail) {
     case FailureReason::LinkInPlace:
         return "a symbolic link now stands where " + path + " was at the start: put the file back, or name the hive again";
     case FailureReason::AttributesNotCarried:
-        return "the access list or security label of " + path + " cannot be passed on: run as its owner or as root";
+        return "the access list, security label, or Windows security descriptor and attributes (NTFS) of " + path +
+               " cannot be passed on: run as its owner or as root";
+    case FailureReason::HiveGone:
+        return path + " is gone (deleted, or its folder moved or removed) since the start: put it back, or name the hive again";
     case FailureReason::FolderNotPrivate:
         return "the folder " + path + " is not yours alone: remove it or make it yours with mode 0700, or name a hive";
     }
     return {};
 }
+
+namespace {
 
 // What to do about a failure with that code, when the hive says no more.
 std::string remedyWords(platform::Status code) {
@@ -151,7 +157,7 @@ std::string SaveFailureWords(const winlogon::SaveFailure& failure) {
     case Step::Close: what = "cannot write the changes"; break;
     case Step::TooLong: what = value + " is too long to write"; break;
     }
-    std::string remedy = reasonWords(failure.detail);
+    std::string remedy = FailureDetailWords(failure.detail);
     if (remedy.empty())
         remedy = failure.step == Step::Open && failure.code == platform::status::FileNotFound
                      ? "the hive has no Winlogon key: name the SOFTWARE hive of a Windows installation"

@@ -22,6 +22,10 @@ std::string SaveFailureWords(const winlogon::SaveFailure& failure);
 std::string_view StateKey(const platform::HiveCondition& condition);
 std::string StateWords(const platform::HiveCondition& condition);
 
+// Why the hive could not be used and what to do, when the hive itself says why; empty when it
+// does not.
+std::string FailureDetailWords(const platform::FailureDetail& detail);
+
 // A registry status code in a few words ("access denied").
 std::string StatusWords(platform::Status code);
 

@@ -77,6 +77,12 @@ std::u16string StatusRemedy(Status code);
 // Windows has no such transaction, so there each change lands when it is made.
 void BeginChanges();
 Status EndChanges(bool write);
+// Whether the changes that the last commit wrote (EndChanges, or the close of a key outside a
+// register) are in place without the system confirming that they reached the disk: the file
+// was replaced, but the flush of its folder failed. They are saved all the same; a crash of the
+// system before it writes them could lose them. Never on Windows, whose registry says nothing
+// of the kind.
+bool ChangesUnconfirmed();
 #ifdef _WIN32
 inline constexpr bool ChangesLandTogether = false;
 #else
@@ -114,8 +120,10 @@ enum class FailureReason {
     ReadOnlyFileSystem,  // the hive's file system is mounted read-only
     SizeLimit,           // the hive's bins would reach 2 GiB, beyond the format's offsets
     LinkInPlace,         // a symbolic link stands where the hive file was when the program started
-    AttributesNotCarried,// the new file could not be given the hive's access list or security label
+    AttributesNotCarried,// the new file could not be given the hive's access list, security label, or Windows
+                         // security descriptor and DOS attributes (NTFS)
     FolderNotPrivate,    // the default hive's folder is a link, another user's, or others may write it
+    HiveGone,            // the hive file was deleted, or its folder removed, after the program started
 };
 struct FailureDetail {
     FailureReason reason = FailureReason::None;

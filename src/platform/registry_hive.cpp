@@ -39,6 +39,7 @@ struct Registry {
     // From BeginChanges to EndChanges: the sessions whose changes wait for EndChanges.
     bool gathering = false;
     std::vector<std::shared_ptr<hive::Session>> waiting;
+    bool unconfirmed = false; // the last commit's, until the next one
 };
 
 Registry& registry() {
@@ -100,6 +101,13 @@ Status forChange(Key key, OpenKey*& out) {
     return status::Success;
 }
 
+// Commits the session's changes, and remembers whether they reached the disk for sure.
+Status commitNow(Registry& r, hive::Session& session) {
+    const Status s = hive::commit(session);
+    r.unconfirmed = s == status::Success && hive::lastCommitUnconfirmed(session);
+    return s;
+}
+
 } // namespace
 
 Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std::uint32_t samDesired, Key* result) {
@@ -121,10 +129,11 @@ Status RegOpenKeyExA(Key key, const char* subKey, std::uint32_t /*options*/, std
         if (parts->empty() || !hive::sameName((*parts)[0], SoftwareKey)) return status::FileNotFound;
         const hive::ChosenHive chosen = hive::chosenHive();
         if (chosen.path.empty()) return status::FileNotFound;
-        if (!chosen.named)
-            if (const Status s = hive::ensureDefaultHive(chosen.path)) return s;
+        // The default hive is made when missing, the first time only: once found, its folder
+        // may be moved or removed, and nothing appears at the old path.
         std::shared_ptr<const hive::HiveLocation> at;
-        if (const Status s = hive::locateHive(chosen.path, at)) return s;
+        if (const Status s = chosen.named ? hive::locateHive(chosen.path, at) : hive::locateDefaultHive(chosen.path, at))
+            return s;
         if (const Status s = hive::openSession(at, session)) return s;
         from = hive::rootKey(*session);
         first = 1;
@@ -260,7 +269,7 @@ Status RegCloseKey(Key key) {
     // The last handle on the file lets go of its lock and mapping with the session, unless
     // its changes wait for the others of their register.
     if (!k->changed || !hive::hasChanges(*k->session)) return status::Success;
-    if (!r.gathering) return hive::commit(*k->session);
+    if (!r.gathering) return commitNow(r, *k->session);
     if (std::find(r.waiting.begin(), r.waiting.end(), k->session) == r.waiting.end()) r.waiting.push_back(k->session);
     return status::Success;
 }
@@ -275,6 +284,12 @@ HiveCondition CurrentHiveCondition() {
     return hive::condition(*session);
 }
 
+bool ChangesUnconfirmed() {
+    Registry& r = registry();
+    std::lock_guard guard(r.mutex);
+    return r.unconfirmed;
+}
+
 void BeginChanges() {
     Registry& r = registry();
     std::lock_guard guard(r.mutex);
@@ -287,10 +302,15 @@ Status EndChanges(bool write) {
     std::lock_guard guard(r.mutex);
     r.gathering = false;
     Status result = status::Success;
+    bool unconfirmed = false;
     for (const std::shared_ptr<hive::Session>& session : r.waiting) {
-        if (write && result == status::Success && hive::hasChanges(*session)) result = hive::commit(*session);
+        if (write && result == status::Success && hive::hasChanges(*session)) {
+            result = commitNow(r, *session);
+            unconfirmed = unconfirmed || r.unconfirmed;
+        }
         hive::dropChanges(*session);
     }
+    r.unconfirmed = result == status::Success && unconfirmed;
     r.waiting.clear();
     return result;
 }

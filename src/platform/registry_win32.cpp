@@ -155,6 +155,7 @@ Status QueryValueExactA(Key key, const char* valueName, bool* exact) {
 // Each change of the system's registry lands when it is made.
 void BeginChanges() {}
 Status EndChanges(bool) { return ERROR_SUCCESS; }
+bool ChangesUnconfirmed() { return false; }
 
 // The system's registry says all it knows in its status codes.
 FailureDetail LastFailureDetail() { return {}; }

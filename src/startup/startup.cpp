@@ -75,7 +75,9 @@ std::optional<int> MakeDefaultHive(std::FILE* err) {
         return ExitUsage;
     }
     hive::DefaultHiveFailure failure;
-    if (hive::ensureDefaultHive(path, &failure) != 0) {
+    // Located now, through the folder that was checked: the run's hive from here on.
+    std::shared_ptr<const hive::HiveLocation> located;
+    if (hive::locateDefaultHive(path, located, &failure) != 0) {
         say(err, quotedPath(failure.path) + " (the default hive" + (failure.folder ? "'s folder" : "") + "): " + failure.reason);
         return ExitUsage;
     }

@@ -346,7 +346,10 @@ INSTANTIATE_TEST_SUITE_P(Engine, SubkeyLists,
 // segments (format 1.5) and an ordinary one.
 struct Spots {
     std::size_t currentVersion, winlogon, userName, big, autoLogon;
+    std::size_t other, keep, gpExtensions; // Microsoft\Other with its value Keep, Winlogon\GPExtensions
 };
+constexpr const char* OtherKey = "Microsoft\\Other";
+constexpr const char* GPExtensionsKey = "Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\GPExtensions";
 
 struct Damage {
     const char* name;
@@ -429,7 +432,9 @@ const std::vector<Damage> Damages = {
 class SpottedHiveTest : public EngineTest {
 protected:
     Spots makeSpottedHive(HiveImage& h) {
-        make({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}}},
+        make({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}},
+              {OtherKey, {textValue("Keep", u"precious")}},
+              {GPExtensionsKey, {textValue("", u"extension")}}},
              5);
         const Key key = open();
         const std::string big = pattern(40000, 5);
@@ -440,7 +445,10 @@ protected:
                           keyCellOf(file, testsupport::WinlogonInHive),
                           valueCellOf(file, testsupport::WinlogonInHive, "DefaultUserName"),
                           valueCellOf(file, testsupport::WinlogonInHive, "Big"),
-                          valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon")};
+                          valueCellOf(file, testsupport::WinlogonInHive, "AutoAdminLogon"),
+                          keyCellOf(file, OtherKey),
+                          valueCellOf(file, OtherKey, "Keep"),
+                          keyCellOf(file, GPExtensionsKey)};
         EXPECT_EQ(h.cell(spots.winlogon).get(nk::Signature, 2), "nk");
         EXPECT_EQ(dataOf(h, spots.big).get(db::Signature, 2), "db");
         return spots;
@@ -482,8 +490,9 @@ TEST_P(DamagedHive, GivesACorruptCodeAndIsNeverWritten) {
 INSTANTIATE_TEST_SUITE_P(Engine, DamagedHive, testing::ValuesIn(Damages),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A damaged data pointer that leads to a cell something else still uses: removing the value
-// must leave that cell alone, whatever kind of cell it is.
+// A damaged data pointer that leads to a cell something else still uses, anywhere in the hive:
+// changing the value must leave that cell alone, whatever kind of cell it is. (libhivex reads
+// such a hive; before, the commit gave the cell up, and wrote the new data into it.)
 struct StrayPointer {
     const char* name;
     // The file offset the DefaultUserName's data is made to point at.
@@ -504,31 +513,105 @@ const std::vector<StrayPointer> StrayPointers = {
          const std::size_t inside = firstSegment(h, s).at() + 64;
          h.cell(inside).size(-32);
          return inside; }},
+    // Cells of keys that the change has nothing to do with.
+    {"ASiblingKey", [](HiveImage&, const Spots& s) { return s.other; }},
+    {"ItsOwnSubkey", [](HiveImage&, const Spots& s) { return s.gpExtensions; }},
+    {"AValueOfAnotherKeysData", [](HiveImage& h, const Spots& s) { return dataOf(h, s.keep).at(); }},
 };
 
 class StrayDataPointer : public SpottedHiveTest, public testing::WithParamInterface<StrayPointer> {};
 
-TEST_P(StrayDataPointer, RemovingTheValueLeavesWhatThePointerLeadsTo) {
+TEST_P(StrayDataPointer, ChangingTheValueLeavesWhatThePointerLeadsTo) {
     HiveImage h;
     const Spots spots = makeSpottedHive(h);
     const std::size_t target = GetParam().target(h, spots);
     overwrite(h);
-    const auto before = testsupport::readValues(file);
-    ASSERT_TRUE(before);
+    std::vector<std::optional<std::vector<HiveValue>>> before;
+    for (const char* key : {testsupport::WinlogonInHive, OtherKey, GPExtensionsKey}) before.push_back(testsupport::readValues(file, key));
+    ASSERT_TRUE(before[0] && before[1] && before[2]);
     h.cell(spots.userName).field(vk::DataOffset, cellOffset(target));
     h.cell(spots.userName).field(vk::DataSize, 8); // small enough for any cell it may lead to
     overwrite(h);
 
     const Key key = open();
-    ASSERT_EQ(RegDeleteValueA(key, "DefaultUserName"), status::Success);
+    const std::string newName = utf16le(u"newname");
+    ASSERT_EQ(RegSetValueExA(key, "DefaultUserName", 0, RegSz, bytes("newname\0"s), 8), status::Success);
     ASSERT_EQ(RegCloseKey(key), status::Success);
 
-    auto expected = *before;
-    std::erase_if(expected, [](const HiveValue& v) { return v.name == "DefaultUserName"; });
-    EXPECT_EQ(testsupport::readValues(file), expected);
+    // Every other value of every key as it was (the guard checks every key of the hive too).
+    for (HiveValue& v : *before[0])
+        if (v.name == "DefaultUserName") v.bytes = newName;
+    EXPECT_EQ(testsupport::readValues(file), before[0]);
+    EXPECT_EQ(testsupport::readValues(file, OtherKey), before[1]);
+    EXPECT_EQ(testsupport::readValues(file, GPExtensionsKey), before[2]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, StrayDataPointer, testing::ValuesIn(StrayPointers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- bins found by their chain of headers ----------------------------------------------------
+
+// Value data on an inner page of a bin of two pages that reads as a bin header for that page:
+// with a size of 0, or with a free cell behind it that the cells after it tile to the page's
+// end. The password's cells lie on that page; changing it must give them up (wiped) and put the
+// new one in free space of the real bin, and leave the data that looks like a bin as it is.
+struct LookAlike {
+    const char* name;
+    std::uint32_t size;  // what the look-alike header says
+    bool freeCellBehind;
+};
+void PrintTo(const LookAlike& row, std::ostream* os) { *os << row.name; }
+
+class BinLookAlike : public EngineTest, public testing::WithParamInterface<LookAlike> {};
+
+TEST_P(BinLookAlike, IsNeverTakenForABin) {
+    constexpr std::size_t BlobSize = 4200;
+    make({{testsupport::WinlogonInHive, {textValue("AutoAdminLogon", u"1"), textValue("DefaultUserName", u"Administrator")}},
+          {OtherKey, {{"Blob", RegBinary, pattern(BlobSize, 3)}}}});
+    HiveImage h = image();
+    // A bin of two pages at the end: the blob's data first, so that the second page begins
+    // inside it, then a new value list of Winlogon with the password, its value and its data.
+    const std::uint32_t bin = h.base(regf::BinsSize);
+    const std::uint32_t page = bin + hive::HiveBinSize;
+    const std::uint32_t afterBlob = bin + hive::BinHeaderSize + ((cell::Payload + BlobSize + 7) / 8 * 8);
+    const std::size_t intoBlob = page - (bin + hive::BinHeaderSize + cell::Payload);
+    std::string blob = pattern(BlobSize, 3);
+    const std::string header = testsupport::binHeader(page, GetParam().size);
+    blob.replace(intoBlob, header.size(), header);
+    if (GetParam().freeCellBehind)
+        blob.replace(intoBlob + hive::BinHeaderSize, 4, std::string(bytes32(afterBlob - (page + hive::BinHeaderSize))));
+    HiveImage::Cell winlogon = h.cell(keyCellOf(file, testsupport::WinlogonInHive));
+    const std::uint32_t count = winlogon.field(nk::ValueCount);
+    std::string list = winlogon.ref(nk::ValueList).get(0, 4 * count) + std::string(4, '\0');
+    std::string vkCell(vk::Name, '\0');
+    vkCell.replace(vk::Signature, 2, "vk");
+    vkCell += "DefaultPassword";
+    const std::string secret = utf16le(u"secret-of-old");
+    const auto cells = h.addBin({blob, list, vkCell, secret});
+    ASSERT_EQ(h.base(regf::BinsSize), bin + 2 * hive::HiveBinSize);
+    ASSERT_EQ(cells[1], afterBlob);
+    h.cellAt(cells[1]).field(4 * count, cells[2]);
+    h.cellAt(cells[2]).field16(vk::NameLength, 15).field(vk::DataSize, static_cast<std::uint32_t>(secret.size()))
+        .field(vk::DataOffset, cells[3]).field(vk::Type, RegSz).field16(vk::Flags, vk::CompressedName);
+    winlogon.field(nk::ValueList, cells[1]).field(nk::ValueCount, count + 1);
+    h.cell(valueCellOf(file, OtherKey, "Blob")).field(vk::DataOffset, cells[0]);
+    overwrite(h);
+    const auto blobBefore = testsupport::readValues(file, OtherKey);
+    ASSERT_TRUE(blobBefore);
+    ASSERT_EQ((*blobBefore)[0].bytes, blob);
+    ASSERT_EQ(testsupport::readValue(file, "DefaultPassword"), textValue("DefaultPassword", u"secret-of-old"));
+
+    const Key key = open();
+    ASSERT_EQ(RegSetValueExA(key, "DefaultPassword", 0, RegSz, bytes("new\0"s), 4), status::Success);
+    ASSERT_EQ(RegCloseKey(key), status::Success);
+
+    EXPECT_EQ(testsupport::readValues(file, OtherKey), blobBefore);
+    EXPECT_EQ(testsupport::readValue(file, "DefaultPassword"), textValue("DefaultPassword", u"new"));
+    EXPECT_EQ(contents().find(secret), std::string::npos) << "the old password stayed in the file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, BinLookAlike,
+                         testing::Values(LookAlike{"SizeZero", 0, false}, LookAlike{"FreeCellBehind", 4096, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

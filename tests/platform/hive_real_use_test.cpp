@@ -166,13 +166,21 @@ TEST_F(RealUse, ReplacementKeepsTheFilesAccessAndLeavesNothingBehind) {
     const std::string access = "getfacl -p " + quoted + " 2>&1; getfattr -d " + quoted + " 2>&1";
     const std::string before = platformtest::outputOf(access);
     for (const char* stale : {".SOFTWARE.new-a1B2c3", ".SOFTWARE.probe-XyZ789"}) testsupport::writeFile(images + "/" + stale, "x");
-    for (const char* kept : {".SOFTWARE.new-a1B2", ".OTHER.new-a1B2c3", "SOFTWARE.new-a1B2c3"}) testsupport::writeFile(images + "/" + kept, "x");
+    for (const char* kept : {".SOFTWARE.new-a1B2", ".OTHER.new-a1B2c3", "SOFTWARE.new-a1B2c3", ".SOFTWARE.first-a1B2c3"})
+        testsupport::writeFile(images + "/" + kept, "x");
+    // Named as a save's file, but another user's: never removed (the hive is root's).
+    std::vector<std::string> left{".OTHER.new-a1B2c3", ".SOFTWARE.first-a1B2c3", ".SOFTWARE.new-a1B2", "SOFTWARE",
+                                  "SOFTWARE.new-a1B2c3"};
+    if (platformtest::isRoot()) {
+        testsupport::writeFile(images + "/.SOFTWARE.new-Nobody", "x");
+        ASSERT_EQ(chown((images + "/.SOFTWARE.new-Nobody").c_str(), platformtest::Nobody, platformtest::Nobody), 0);
+        left.insert(left.begin() + 2, ".SOFTWARE.new-Nobody");
+    }
     point(file);
     EXPECT_EQ(setUserName("after"), (std::vector<long>{0, 0}));
     EXPECT_EQ(userName(file), textValue("DefaultUserName", u"after"));
     EXPECT_EQ(platformtest::outputOf(access), before);
-    EXPECT_EQ(entries(images), (std::vector<std::string>{".OTHER.new-a1B2c3", ".SOFTWARE.new-a1B2", "SOFTWARE",
-                                                         "SOFTWARE.new-a1B2c3"}));
+    EXPECT_EQ(entries(images), left);
 }
 
 // A relative name keeps naming the file it named, wherever the working folder goes.
@@ -284,6 +292,34 @@ INSTANTIATE_TEST_SUITE_P(
                     [](RealUse& t) { return t.images; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A hive deleted while its key is open, or whose folder was removed: the commit says the file
+// is gone and makes nothing anew where it was.
+struct GoneCase {
+    const char* name;
+    std::function<void(RealUse&)> remove;
+};
+void PrintTo(const GoneCase& row, std::ostream* os) { *os << row.name; }
+
+class GoneWhileOpen : public RealUse, public testing::WithParamInterface<GoneCase> {};
+
+TEST_P(GoneWhileOpen, IsSaidAndNeverMadeAnew) {
+    point(file);
+    const std::vector<long> codes = setUserName("after", [&] { GetParam().remove(*this); });
+    EXPECT_EQ(codes, (std::vector<long>{0, status::FileNotFound}));
+    const FailureDetail detail = LastFailureDetail();
+    EXPECT_EQ(detail.reason, FailureReason::HiveGone);
+    EXPECT_EQ(detail.path, file);
+    EXPECT_FALSE(fs::exists(file));
+    Key key = 0;
+    EXPECT_EQ(RegOpenKeyExA(LocalMachine, testsupport::WinlogonKey, 0, KeyRead, &key), status::FileNotFound);
+    EXPECT_EQ(LastFailureDetail().reason, FailureReason::HiveGone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hive, GoneWhileOpen,
+                         ::testing::Values(GoneCase{"FileDeleted", [](RealUse& t) { fs::remove(t.file); }},
+                                           GoneCase{"FolderRemoved", [](RealUse& t) { fs::remove_all(t.images); }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The owner's group is reproducible when the user is in it, or when the folder passes it on.
 TEST_F(RealUse, GroupThatTheFolderPassesOnIsReproducible) {
     if (!platformtest::isRoot()) GTEST_SKIP() << "needs root to set up";
@@ -309,7 +345,8 @@ TEST_F(RealUse, GroupThatTheFolderPassesOnIsReproducible) {
 TEST(FailureDetailText, SaysWhyAndWhatToDo) {
     for (auto reason : {FailureReason::LogsMissing, FailureReason::LogsUnusable, FailureReason::HardLinks, FailureReason::FileNotWritable,
                         FailureReason::FolderNotWritable, FailureReason::OwnerNotReproducible,
-                        FailureReason::ReadOnlyFileSystem, FailureReason::SizeLimit, FailureReason::FolderNotPrivate}) {
+                        FailureReason::ReadOnlyFileSystem, FailureReason::SizeLimit, FailureReason::FolderNotPrivate,
+                        FailureReason::LinkInPlace, FailureReason::AttributesNotCarried, FailureReason::HiveGone}) {
         SCOPED_TRACE(static_cast<int>(reason));
         const std::u16string text = FailureDetailText({reason, "/mnt/ウィンドウズ/config"});
         EXPECT_FALSE(text.empty());

@@ -377,6 +377,21 @@ TEST_F(DefaultHive, ProcessesRacingToCreateItAllSucceed) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("vantorio")), {}), 1);
 }
 
+// Once found, the default hive is the run's, wherever its folder goes: register writes it there,
+// and nothing is made at the old path.
+TEST_F(DefaultHive, MovedFolderTakesTheHiveAlongAndNothingAppearsWhereItWas) {
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    EXPECT_EQ(RegCloseKey(openWinlogon()), status::Success);
+    std::filesystem::rename(dir.file("vantorio"), dir.file("moved"));
+    const Key key = openWinlogon();
+    const std::string name = "moved\0"s;
+    EXPECT_EQ(RegSetValueExA(key, "DefaultUserName", 0, RegSz, reinterpret_cast<const std::uint8_t*>(name.data()), 6),
+              status::Success);
+    EXPECT_EQ(RegCloseKey(key), status::Success);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("vantorio")));
+    EXPECT_EQ(testsupport::readValue(dir.file("moved/SOFTWARE"), "DefaultUserName"), textValue("DefaultUserName", u"moved"));
+}
+
 // A folder of the default hive that is not the user's own and closed to others is refused with
 // its reason, whether the hive is in it or not, and nothing in it is made or changed.
 struct FolderRow {

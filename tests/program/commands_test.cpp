@@ -259,6 +259,14 @@ const CommandRow Rows[] = {
      {sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"logged"), sz("DefaultPassword", u"pw"),
       sz("LegalNoticeCaption", u"New"), sz("LegalNoticeText", u"Authorised use only")},
      false, {}, {sz("DefaultUserName", u"logged")}},
+    // The new hive is in place, but the system cannot confirm that its folder reached the disk:
+    // saved, and said so.
+    {"FolderFlushFailsAfterTheRename", {"set", "--caption=x", "--notice=on", "$HIVE"}, "", Kiosk, 0, "",
+     "vantorio: set: warning: the settings were saved, but the system could not confirm that they reached the disk: "
+     "check the disk, and run 'vantorio show' to see them\n",
+     {sz("AutoAdminLogon", u"1"), sz("DefaultUserName", u"kiosk"), sz("DefaultPassword", u"pw"),
+      sz("LegalNoticeCaption", u"x"), sz("LegalNoticeText", u"Authorised use only")},
+     false, {{"LD_PRELOAD", FAILING_FOLDER_FLUSH}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Program, Commands, ::testing::ValuesIn(Rows), [](const auto& info) { return std::string(info.param.name); });

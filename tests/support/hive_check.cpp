@@ -65,6 +65,13 @@ bool fits(Kind kind, std::string_view payload) {
     }
 }
 
+// A name for findings: ASCII as it is, any other character as its number.
+std::string narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : "\\u" + hex(c);
+    return out;
+}
+
 std::string printable(std::string_view bytes) {
     std::string out;
     for (char c : bytes) out += c >= 0x20 && c < 0x7F ? std::string(1, c) : hex(static_cast<unsigned char>(c));
@@ -284,16 +291,24 @@ private:
             return;
         }
         if (!(le16(payload, 2) & 0x0004)) add(HiveRule::RootCell, root, "the root key is not marked as the hive's entry");
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> pending{{root, None}}; // key, its parent
+        std::vector<Pending> pending{{root, None, {}}};
         while (!pending.empty()) {
-            const auto [key, parent] = pending.back();
+            const Pending key = std::move(pending.back());
             pending.pop_back();
-            checkKey(key, parent, pending);
+            checkKey(key, pending);
         }
     }
 
+    // A key to check, the key that lists it, and its path.
+    struct Pending {
+        std::uint32_t key;
+        std::uint32_t parent;
+        std::u16string path;
+    };
+
     // A key cell already reached: its fields, its values, and its subkeys for later.
-    void checkKey(std::uint32_t at, std::uint32_t parent, std::vector<std::pair<std::uint32_t, std::uint32_t>>& pending) {
+    void checkKey(const Pending& key, std::vector<Pending>& pending) {
+        const std::uint32_t at = key.key, parent = key.parent;
         const std::string_view nk = payloadOf(at);
         if (nk.substr(0, 2) != "nk") {
             add(HiveRule::WrongKind, at, "a key without the \"nk\" signature");
@@ -304,6 +319,9 @@ private:
             return;
         }
         ++out_.keys;
+        KeyContent& content = out_.tree[key.path];
+        content = KeyContent{};
+        content.written = le32(nk, 4) | std::uint64_t{le32(nk, 8)} << 32;
         const std::uint16_t flags = le16(nk, 2);
         const std::uint16_t nameLength = le16(nk, 0x48);
         if (nameLength > nk.size() - 0x4C) add(HiveRule::CellTooSmall, at, "a key name longer than its cell");
@@ -325,10 +343,13 @@ private:
         for (const ListEntry& entry : subkeys(at, nk)) {
             const auto child = reach(entry.leaf, entry.cell, Kind::Key);
             if (!child) continue;
-            pending.emplace_back(entry.cell, at);
-            if (child->size() < 0x4C || child->substr(0, 2) != "nk" || le16(*child, 0x48) > child->size() - 0x4C) continue;
+            if (child->size() < 0x4C || child->substr(0, 2) != "nk" || le16(*child, 0x48) > child->size() - 0x4C) {
+                pending.push_back({entry.cell, at, key.path + u"\\?"});
+                continue;
+            }
             const bool compressed = le16(*child, 2) & 0x20;
             const Name name = nameOf(child->substr(0x4C, le16(*child, 0x48)), compressed);
+            pending.push_back({entry.cell, at, key.path + u"\\" + folded(name.text)});
             longestName = std::max<std::uint32_t>(longestName, static_cast<std::uint32_t>(name.text.size() * 2));
             longestClass = std::max<std::uint32_t>(longestClass, le16(*child, 0x4A));
             subkeyName(entry, name);
@@ -339,7 +360,7 @@ private:
         if (le32(nk, 0x38) < longestClass)
             add(HiveRule::MaxFields, at, "longest subkey class " + std::to_string(le32(nk, 0x38)) + ", not " +
                                              std::to_string(longestClass));
-        values(at, nk);
+        values(at, nk, content);
     }
 
     // The subkeys that a key's lists name, checked as lists; their names are checked by the caller.
@@ -410,7 +431,7 @@ private:
         lastName_ = key;
     }
 
-    void values(std::uint32_t at, std::string_view nk) {
+    void values(std::uint32_t at, std::string_view nk, KeyContent& content) {
         const std::uint32_t count = le32(nk, 0x24);
         const std::uint32_t listCell = le32(nk, 0x28);
         std::uint32_t longestName = 0, longestData = 0;
@@ -441,6 +462,8 @@ private:
                 if (!names.insert(name.ascii ? folded(name.text) : name.text).second)
                     add(HiveRule::ValueName, cell, "a value with the name of another of its key");
                 longestData = std::max(longestData, data(cell, *vk));
+                content.values.push_back(narrow(folded(name.text)) + " type " + hex(le32(*vk, 0x0C)) + " " +
+                                         digestOf(*vk));
             }
         }
         if (le32(nk, 0x3C) < longestName)
@@ -496,6 +519,49 @@ private:
             left -= part;
         }
         return size;
+    }
+
+    // The payload of the allocated cell at `offset`, whether or not a walk reached it.
+    std::optional<std::string_view> allocatedAt(std::uint32_t offset) const {
+        const auto it = cells_.find(offset);
+        if (it == cells_.end() || !it->second.allocated) return std::nullopt;
+        return payloadOf(offset);
+    }
+
+    // A value's data as a reader gathers it, in few words: its size and a digest of its bytes,
+    // or why it cannot be read.
+    std::string digestOf(std::string_view vk) const {
+        const std::uint32_t field = le32(vk, 4);
+        const std::uint32_t size = field & 0x7FFFFFFF;
+        std::uint64_t hash = 0xCBF29CE484222325;
+        auto take = [&](std::string_view bytes) {
+            for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3;
+        };
+        auto said = [&] { return std::to_string(size) + " bytes " + hex(static_cast<std::uint32_t>(hash >> 32)) +
+                                 hex(static_cast<std::uint32_t>(hash)); };
+        if (field & 0x80000000) {
+            take(vk.substr(8, std::min<std::uint32_t>(size, 4)));
+            return said();
+        }
+        if (size == 0) return said();
+        const auto cell = allocatedAt(le32(vk, 8));
+        if (!cell) return "unreadable data";
+        if (size <= cell->size()) {
+            take(cell->substr(0, size));
+            return said();
+        }
+        if (cell->substr(0, 2) != "db" || cell->size() < 8) return "unreadable data";
+        const auto list = allocatedAt(le32(*cell, 4));
+        if (!list) return "unreadable data";
+        std::uint32_t left = size;
+        for (std::uint32_t i = 0; i < le16(*cell, 2) && i < list->size() / 4 && left > 0; ++i) {
+            const auto segment = allocatedAt(le32(*list, i * 4));
+            const std::uint32_t part = std::min(left, Segment);
+            if (!segment || segment->size() < part) return "unreadable data";
+            take(segment->substr(0, part));
+            left -= part;
+        }
+        return left == 0 ? said() : "unreadable data";
     }
 
     // The security cells: one ring linked both ways, each counting the keys that use it.
@@ -584,6 +650,7 @@ const char* ruleName(HiveRule rule) {
     case HiveRule::SecurityList: return "SecurityList";
     case HiveRule::SecurityCount: return "SecurityCount";
     case HiveRule::LeftOver: return "LeftOver";
+    case HiveRule::KeyNotKept: return "KeyNotKept";
     }
     return "?";
 }
@@ -612,6 +679,16 @@ bool HiveCheck::damaged() const {
 std::vector<HiveFinding> commitFaults(const HiveCheck& source, const HiveCheck& written) {
     std::vector<HiveFinding> faults = written.beyond(source);
     if (source.damaged()) std::erase_if(faults, [](const HiveFinding& f) { return f.rule == HiveRule::LeakedCell; });
+    auto named = [](const std::u16string& path) { return path.empty() ? std::string("the root key") : narrow(path); };
+    for (const auto& [path, before] : source.tree) {
+        const auto after = written.tree.find(path);
+        if (after == written.tree.end())
+            faults.push_back({HiveRule::KeyNotKept, 0, named(path) + " is gone"});
+        else if (after->second.written == before.written && after->second.values != before.values)
+            faults.push_back({HiveRule::KeyNotKept, 0, named(path) + ", which the commit did not stamp, has other values"});
+    }
+    for (const auto& [path, after] : written.tree)
+        if (!source.tree.count(path)) faults.push_back({HiveRule::KeyNotKept, 0, named(path) + " is new"});
     return faults;
 }
 

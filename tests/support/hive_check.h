@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +54,9 @@ enum class HiveRule {
     BigData,         // from format 1.4, data over 16344 bytes in big-data segments, as many as it needs
     SecurityList,    // the security cells form one list, each linked both ways
     SecurityCount,   // a security cell's reference count is the number of keys that use it
-    // A commit against the file it replaced (leftovers()).
+    // A commit against the file it replaced (leftovers(), commitFaults()).
     LeftOver,        // bytes of a cell in use before lie in free space, not wiped
+    KeyNotKept,      // a key that the commit did not stamp reads otherwise: gone, new, or other values
 };
 
 // The rule's name, as findings print it.
@@ -74,8 +76,18 @@ struct HiveFinding {
     bool sameAs(const HiveFinding& other) const { return rule == other.rule && cell == other.cell; }
 };
 
+// A key as the walk from the root reads it: its timestamp and its values in their order (the
+// name without regard to ASCII case, the type, the data's size and a digest of its bytes).
+struct KeyContent {
+    std::uint64_t written = 0;
+    std::vector<std::string> values;
+    bool operator==(const KeyContent&) const = default;
+};
+
 struct HiveCheck {
     std::vector<HiveFinding> findings;
+    // Every key the walk reached, by its path of names (ASCII letters in capitals).
+    std::map<std::u16string, KeyContent> tree;
     std::uint64_t cells = 0;     // allocated cells
     std::uint64_t keys = 0;
     std::uint64_t values = 0;
@@ -94,7 +106,9 @@ struct HiveCheck {
 // The findings of `written`, a file that a commit made of `source`, that the commit answers
 // for: every finding the source did not have. But a commit on a damaged source leaves allocated
 // what it cannot be sure nothing uses any more (space lost, nothing else): new leaked cells are
-// its own fault only when the source was not damaged.
+// its own fault only when the source was not damaged. And whatever the source: a commit stamps
+// every key whose values it changes, so every key whose timestamp stayed reads as before (the
+// same values, the same data), and every key of the source is still there (KeyNotKept).
 std::vector<HiveFinding> commitFaults(const HiveCheck& source, const HiveCheck& written);
 
 // The free cells of `written`, a file that a commit made of `source`, that keep bytes (other

@@ -232,9 +232,14 @@ TEST_F(Sound, ACommitIsJudgedByWhatItsSourceAlreadyHad) {
     EXPECT_FALSE(source.damaged());
     EXPECT_TRUE(testsupport::commitFaults(source, testsupport::checkHive(leaky.bytes())).empty());
 
-    // Another value forgotten: its cell and its data's are the commit's fault.
+    // Another value forgotten: its cell and its data's are the commit's fault; and a key with
+    // other values that the commit did not stamp as changed.
     HiveImage worse = leaky;
     worse.cell(spots.winlogon).field(nk::ValueCount, 1);
+    const auto unstamped = testsupport::commitFaults(source, testsupport::checkHive(worse.bytes()));
+    ASSERT_EQ(unstamped.size(), 3u) << testsupport::describe(unstamped);
+    EXPECT_EQ(unstamped.back().rule, HiveRule::KeyNotKept);
+    worse.cell(spots.winlogon).field(nk::Written, worse.cell(spots.winlogon).field(nk::Written) + 1);
     const auto more = testsupport::commitFaults(source, testsupport::checkHive(worse.bytes()));
     ASSERT_EQ(more.size(), 2u) << testsupport::describe(more);
     EXPECT_EQ(more[0].rule, HiveRule::LeakedCell);

@@ -1,6 +1,7 @@
 // Register on hives as real installations keep them: every reason a hive cannot be written,
 // told to the user in the window's message with the hive left as it was; a hive that Windows
 // left with its last change in its log; and a hive on a real NTFS volume, changed end to end.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -136,40 +137,89 @@ TEST(RegisterRefused, HiveAtTheSizeLimitSaysWhyAndKeepsTheHive) {
 
 // --- a real NTFS volume -----------------------------------------------------------------------
 
-// An NTFS volume in an image file, mounted with ntfs-3g for the life of the object.
-class NtfsVolume {
+// An NTFS volume in an image file, mounted with ntfs-3g (with `options`, if any).
+class NtfsImage {
 public:
-    explicit NtfsVolume(const std::string& folder) : image_(folder + "/ntfs.img"), mountPoint_(folder + "/volume") {
+    NtfsImage(const std::string& folder, const std::string& options)
+        : image_(folder + "/ntfs.img"), mountPoint_(folder + "/volume") {
         fs::create_directory(mountPoint_);
-        const std::string make = "truncate -s 16M '" + image_ + "' && mkntfs -F -Q -q '" + image_ +
-                                 "' >/dev/null 2>&1 && ntfs-3g '" + image_ + "' '" + mountPoint_ + "' 2>/dev/null";
+        const std::string make = "truncate -s 16M '" + image_ + "' && mkntfs -F -Q -q '" + image_ + "' >/dev/null 2>&1 && ntfs-3g " +
+                                 (options.empty() ? "" : "-o " + options + " ") + "'" + image_ + "' '" + mountPoint_ +
+                                 "' 2>/dev/null";
         mounted_ = std::system(make.c_str()) == 0;
     }
-    ~NtfsVolume() {
-        if (mounted_) std::system(("umount '" + mountPoint_ + "' 2>/dev/null").c_str());
+    // What a failed test left mounted goes when nothing uses it any more.
+    ~NtfsImage() {
+        if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
     }
     bool mounted() const { return mounted_; }
     const std::string& path() const { return mountPoint_; }
+    // Unmounts the volume, giving ntfs-3g a moment for files closed just before: false when
+    // something still holds it.
+    bool unmount() {
+        for (int tries = 0; mounted_ && tries < 100; ++tries) {
+            if (::umount2(mountPoint_.c_str(), 0) == 0) mounted_ = false;
+            else if (errno != EBUSY) break;
+            else ::usleep(50000);
+        }
+        return !mounted_;
+    }
 
 private:
     std::string image_, mountPoint_;
     bool mounted_ = false;
 };
 
-TEST(NtfsVolume, RegisterChangesAHiveStoredThere) {
+// A self-relative Windows security descriptor, by hand: revision 1, control 0x8004 (self-relative,
+// DACL present), owner at 72, group at 88, no SACL, the DACL at 20 (revision 2, 52 bytes, two
+// ACEs: ACCESS_ALLOWED with full control, 0x1F01FF, to SYSTEM S-1-5-18 and to Administrators
+// S-1-5-32-544, and to no one else), owner Administrators, group SYSTEM.
+constexpr const char* RestrictiveDescriptor =
+    "0x0100" "0480" "48000000" "58000000" "00000000" "14000000"  // the header
+    "02003400" "02000000"                                       // the DACL
+    "00001400" "ff011f00" "010100000000000512000000"            // SYSTEM
+    "00001800" "ff011f00" "01020000000000052000000020020000"    // Administrators
+    "01020000000000052000000020020000"                          // the owner
+    "010100000000000512000000";                                 // the group
+
+struct NtfsMount {
+    const char* name;
+    const char* options;
+};
+void PrintTo(const NtfsMount& row, std::ostream* os) { *os << row.name; }
+
+class NtfsVolume : public ::testing::TestWithParam<NtfsMount> {};
+
+// Register on a hive that Windows keeps hidden, as a system file, open to SYSTEM and
+// Administrators only: the values land, and the Windows security and DOS attributes that ntfs-3g
+// keeps (and lists nowhere) are the same bytes after. The window runs in a child of its own, so
+// that every descriptor on the volume is closed before it is unmounted.
+TEST_P(NtfsVolume, RegisterChangesAHiveStoredThere) {
     if (!platformtest::isRoot()) GTEST_SKIP() << "mounting an NTFS image needs root";
-    if (!platformtest::have("mkntfs") || !platformtest::have("ntfs-3g")) GTEST_SKIP() << "ntfs-3g is not installed";
+    if (!platformtest::have("mkntfs") || !platformtest::have("ntfs-3g") || !platformtest::have("getfattr"))
+        GTEST_SKIP() << "ntfs-3g or attr is not installed";
     if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "FUSE is not available here";
+    if (HiveRun::toolkitStarted()) GTEST_SKIP() << "needs a process of its own, as ctest runs it";
     testsupport::TempDir dir;
-    NtfsVolume volume(dir.path());
+    NtfsImage volume(dir.path(), GetParam().options);
     ASSERT_TRUE(volume.mounted()) << "ntfs-3g could not mount the image";
     const std::string config = volume.path() + "/Windows/System32/config";
     fs::create_directories(config);
     const std::string file = config + "/SOFTWARE";
     testsupport::makeHive(file, {sz("AutoAdminLogon", u"0"), sz("DefaultUserName", u"Administrator"),
                                  sz("LegalNoticeText", u"")});
+    const std::string quoted = "'" + file + "'";
+    const std::string descriptor = RestrictiveDescriptor;
+    ASSERT_EQ(std::system(("setfattr -n system.ntfs_acl -v " + descriptor + " " + quoted +
+                           " && setfattr -n system.ntfs_attrib -v 0x06000000 " + quoted).c_str()), 0);
+    const std::string windows = "getfattr -e hex -n system.ntfs_acl " + quoted + " 2>&1; getfattr -e hex -n system.ntfs_attrib " +
+                                quoted + " 2>&1";
+    const std::string before = platformtest::outputOf(windows);
+    ASSERT_NE(before.find("system.ntfs_acl=" + descriptor), std::string::npos) << before;
+    ASSERT_NE(before.find("system.ntfs_attrib=0x06000000"), std::string::npos) << before;
+
     testsupport::ScopedHive scope(file);
-    {
+    const std::vector<long> registered = platformtest::inChild({}, [] {
         HiveRun::toolkitStarted() = true;
         Form1Run run;
         run.session.click(AutoLogonOn);
@@ -177,12 +227,13 @@ TEST(NtfsVolume, RegisterChangesAHiveStoredThere) {
         run.session.click(NoticeOn);
         run.session.type(LogonMessageText, u"NTFS の上");
         run.session.click(Ok);
-        ASSERT_TRUE(run.session.waitFor([&] { return run.session.ended(); }))
-            << (run.session.messageBoxes().empty() ? "" : narrow(run.session.messageBoxes().back()));
-    }
+        return std::vector<long>{run.session.waitFor([&] { return run.session.ended(); }) && run.session.messageBoxes().empty()};
+    });
+    EXPECT_EQ(registered, std::vector<long>{1}) << "register did not end the program";
     EXPECT_EQ(testsupport::readValue(file, "AutoAdminLogon"), sz("AutoAdminLogon", u"1"));
     EXPECT_EQ(testsupport::readValue(file, "DefaultPassword"), sz("DefaultPassword", u"パスワード"));
     EXPECT_EQ(testsupport::readValue(file, "LegalNoticeText"), sz("LegalNoticeText", u"NTFS の上"));
+    EXPECT_EQ(platformtest::outputOf(windows), before);
     // FUSE keeps a replaced file that is still open under a hidden name until its last close,
     // which the commit leaves to a thread of its own: then nothing but the hive is left.
     std::vector<std::string> names;
@@ -193,7 +244,13 @@ TEST(NtfsVolume, RegisterChangesAHiveStoredThere) {
         ::usleep(50000);
     }
     EXPECT_EQ(names, std::vector<std::string>{"SOFTWARE"});
+    EXPECT_TRUE(volume.unmount()) << "the volume is still in use: a descriptor on it was left open";
 }
+
+INSTANTIATE_TEST_SUITE_P(Winlogon, NtfsVolume,
+                         ::testing::Values(NtfsMount{"DefaultMount", ""}, NtfsMount{"PermissionsMount", "permissions"},
+                                           NtfsMount{"AclMount", "acl"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace vantorio_test

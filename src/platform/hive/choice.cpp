@@ -70,12 +70,33 @@ ChosenHive chosenHive() {
     return {lastAbsolute, true};
 }
 
+namespace {
+
+// The location of the name asked for last; a run asks for one name only.
+struct Located {
+    std::string named;
+    std::shared_ptr<const HiveLocation> at;
+};
+Located& lastLocated() {
+    static Located last;
+    return last;
+}
+
+// The folder that the descriptor is open on, by its path now; `named` when it cannot be told.
+std::string folderPath(int folder, const std::string& named) {
+    std::string link(4096, '\0');
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(folder)).c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size() || link[0] != '/') return named;
+    link.resize(static_cast<std::size_t>(n));
+    return link;
+}
+
+} // namespace
+
 Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>& out) {
-    // The location of the name asked for last; a run asks for one name only.
-    static std::string lastNamed;
-    static std::shared_ptr<const HiveLocation> last;
-    if (last && named == lastNamed) {
-        out = last;
+    Located& last = lastLocated();
+    if (last.at && named == last.named) {
+        out = last.at;
         return status::Success;
     }
     char* real = realpath(named.c_str(), nullptr);
@@ -86,8 +107,29 @@ Status locateHive(const std::string& named, std::shared_ptr<const HiveLocation>&
     at->name = nameOf(at->path);
     at->folder = Fd(::open(folderOf(at->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!at->folder) return statusOfErrno(errno);
-    lastNamed = named;
-    last = at;
+    last = {named, at};
+    out = std::move(at);
+    return status::Success;
+}
+
+Status locateDefaultHive(const std::string& path, std::shared_ptr<const HiveLocation>& out, DefaultHiveFailure* failure) {
+    Located& last = lastLocated();
+    if (last.at && path == last.named) {
+        if (const Status s = checkDefaultFolder(last.at->folder.get(), folderOf(path), failure)) return s;
+        out = last.at;
+        return status::Success;
+    }
+    Fd folder;
+    if (const Status s = openDefaultHive(path, folder, failure)) return s;
+    const std::string name = nameOf(path);
+    struct stat st {};
+    if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return locateHive(path, out);
+    auto at = std::make_shared<HiveLocation>();
+    at->path = folderPath(folder.get(), folderOf(path)) + "/" + name;
+    at->name = name;
+    at->folder = std::move(folder);
+    last = {path, at};
     out = std::move(at);
     return status::Success;
 }

@@ -80,5 +80,19 @@ struct DefaultHiveFailure {
 // hive is there already or not: another's is refused (AccessDenied, FolderNotPrivate) and
 // nothing is made. On a failure the detail is noted, and `failure` says what it was.
 Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure = nullptr);
+// The same, handing over the descriptor of the folder that was checked.
+Status openDefaultHive(const std::string& path, Fd& folder, DefaultHiveFailure* failure = nullptr);
+// Whether the default hive's folder, open as `folder` (named `name` in a failure), is still of
+// this user's alone; as ensureDefaultHive refuses it.
+Status checkDefaultFolder(int folder, const std::string& name, DefaultHiveFailure* failure = nullptr);
+
+// The location of the default hive at `path`, made first when missing (openDefaultHive): built
+// from the descriptor of the folder that was checked, never by looking the name up again (a
+// link that the user put in the file's own place is followed, as a named hive's). Found once a
+// run, as locateHive finds a named hive: later calls with the same path get the same location
+// and create nothing, whatever became of the folder meanwhile (moved, removed); its folder is
+// checked again, through that descriptor, at every call.
+Status locateDefaultHive(const std::string& path, std::shared_ptr<const HiveLocation>& out,
+                         DefaultHiveFailure* failure = nullptr);
 
 } // namespace platform::hive

@@ -91,24 +91,13 @@ Status failedWith(DefaultHiveFailure* out, int err, const std::string& folder, s
 
 } // namespace
 
-Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
-    const std::string folder = folderOf(path);
-    const std::string name = nameOf(path);
-    if (makeFolders(folder) != 0) return failedWith(failure, errno, folder, folder, "cannot be created");
-
-    // The folder must be the user's own and closed to everyone else. It is judged by a
-    // descriptor, and the file made through that descriptor: a folder swapped for a link
-    // after the check cannot lead the new file elsewhere.
+Status checkDefaultFolder(int dir, const std::string& folder, DefaultHiveFailure* failure) {
     auto notPrivate = [&](std::string words) {
         return failed(failure, status::AccessDenied, FailureReason::FolderNotPrivate, folder,
                       {folder, true, std::move(words)});
     };
-    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    // A link fails as a link (ELOOP), or as no folder (ENOTDIR) where a folder is asked for.
-    if (!dir && (errno == ELOOP || errno == ENOTDIR) && lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        return notPrivate("is a symbolic link, not a folder of your own");
-    if (!dir || fstat(dir.get(), &st) != 0) return failedWith(failure, errno, folder, folder, "cannot be opened");
+    if (fstat(dir, &st) != 0) return failedWith(failure, errno, folder, folder, "cannot be opened");
     if (st.st_uid != geteuid())
         return notPrivate("belongs to another user (uid " + std::to_string(st.st_uid) + "), not to you");
     if (st.st_mode & (S_IWGRP | S_IWOTH)) {
@@ -116,13 +105,37 @@ Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
         return notPrivate(std::string("may be written by other users (mode ") + mode + "), not by you alone");
     }
+    return status::Success;
+}
 
-    if (fstatat(dir.get(), name.c_str(), &st, 0) == 0) return status::Success;
+Status openDefaultHive(const std::string& path, Fd& folderOut, DefaultHiveFailure* failure) {
+    const std::string folder = folderOf(path);
+    const std::string name = nameOf(path);
+    if (makeFolders(folder) != 0) return failedWith(failure, errno, folder, folder, "cannot be created");
+
+    // The folder must be the user's own and closed to everyone else. It is judged by a
+    // descriptor, and the file made through that descriptor: a folder swapped for a link
+    // after the check cannot lead the new file elsewhere.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    // A link fails as a link (ELOOP), or as no folder (ENOTDIR) where a folder is asked for.
+    if (!dir && (errno == ELOOP || errno == ENOTDIR) && lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return failed(failure, status::AccessDenied, FailureReason::FolderNotPrivate, folder,
+                      {folder, true, "is a symbolic link, not a folder of your own"});
+    if (!dir) return failedWith(failure, errno, folder, folder, "cannot be opened");
+    if (const Status s = checkDefaultFolder(dir.get(), folder, failure)) return s;
+    auto found = [&] {
+        folderOut = std::move(dir);
+        return status::Success;
+    };
+
+    if (fstatat(dir.get(), name.c_str(), &st, 0) == 0) return found();
     if (errno != ENOENT) return failedWith(failure, errno, folder, path, "cannot be read");
 
     const std::string hive = defaultHive();
     std::string temporary;
-    const Fd fd = makeOwnFile(dir.get(), name, ".new-", temporary);
+    // A kind of its own: a commit beside it never takes it for one that a killed save left.
+    const Fd fd = makeOwnFile(dir.get(), name, ".first-", temporary);
     if (!fd) return failedWith(failure, errno, folder, path, "cannot be created");
     auto abandon = [&](int err, const char* doing) {
         ::unlinkat(dir.get(), temporary.c_str(), 0);
@@ -138,7 +151,7 @@ Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
     if (renameat2(dir.get(), temporary.c_str(), dir.get(), name.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) {
             ::unlinkat(dir.get(), temporary.c_str(), 0);
-            return status::Success;
+            return found();
         }
         if (errno != EINVAL && errno != ENOSYS) return abandon(errno, "cannot be put in place");
         // A file system without the no-replace rename: a hard link fails the same way.
@@ -147,7 +160,12 @@ Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
         ::unlinkat(dir.get(), temporary.c_str(), 0);
     }
     fsync(dir.get());
-    return status::Success;
+    return found();
+}
+
+Status ensureDefaultHive(const std::string& path, DefaultHiveFailure* failure) {
+    Fd folder;
+    return openDefaultHive(path, folder, failure);
 }
 
 } // namespace platform::hive

@@ -45,14 +45,15 @@ bool inGroup(gid_t group) {
 }
 
 // The files the program makes beside a hive: "." and the hive's name, what the file is for
-// (".new-", ".probe-"), and six random letters.
+// (".new-", ".probe-", ".first-"), and six random letters. A commit and the check before it
+// make the first two under the hive's lock, and only those are ever taken for left over.
 constexpr std::size_t RandomLetters = 6;
-constexpr std::string_view OwnKinds[] = {".new-", ".probe-"};
+constexpr std::string_view LeftOverKinds[] = {".new-", ".probe-"};
 
-bool isOwnFileName(std::string_view hive, std::string_view file) {
+bool isLeftOverName(std::string_view hive, std::string_view file) {
     if (!file.starts_with('.') || file.substr(1, hive.size()) != hive) return false;
     file.remove_prefix(1 + hive.size());
-    for (std::string_view kind : OwnKinds) {
+    for (std::string_view kind : LeftOverKinds) {
         if (!file.starts_with(kind) || file.size() != kind.size() + RandomLetters) continue;
         file.remove_prefix(kind.size());
         return std::all_of(file.begin(), file.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
@@ -140,6 +141,36 @@ Status carryAttributes(int from, int to, const std::string& path) {
     return status::Success;
 }
 
+// What NTFS keeps of a file's Windows security that no listing shows: ntfs-3g's security
+// descriptor and DOS attributes (hidden, system, archive), and those of the kernel's ntfs3.
+constexpr const char* WindowsAttributes[] = {"system.ntfs_acl", "system.ntfs_security", "system.ntfs_attrib",
+                                             "system.dos_attrib"};
+
+// Whether the file system keeps no such attribute at all, or this file has none.
+bool noAttribute(int err) { return err == ENODATA || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS; }
+
+// Gives `to` the Windows security and DOS attributes that `from` has on NTFS, byte for byte.
+// After the owner and mode: a volume mounted with permissions makes the descriptor anew from
+// each chmod and chown. One that cannot be given refuses the replacement: the file would
+// otherwise be open to every user of that Windows, or lose its hidden and system marks. The
+// DOS attributes given are kept in `dos`: ntfs-3g marks a renamed file for archiving, which
+// they are given again after the rename.
+Status carryWindowsAttributes(int from, int to, const std::string& path,
+                              std::vector<std::pair<std::string, std::string>>& dos) {
+    for (const char* name : WindowsAttributes) {
+        errno = 0;
+        const std::optional<std::string> value = attribute(from, name);
+        if (!value && noAttribute(errno)) continue;
+        if (!value || (attribute(to, name) != value &&
+                       (fsetxattr(to, name, value->data(), value->size(), 0) != 0 || attribute(to, name) != value))) {
+            noteFailure(FailureReason::AttributesNotCarried, path);
+            return status::AccessDenied;
+        }
+        if (std::string_view(name).ends_with("_attrib")) dos.emplace_back(name, *value);
+    }
+    return status::Success;
+}
+
 } // namespace
 
 Fd makeOwnFile(int folder, const std::string& name, std::string_view kind, std::string& made) {
@@ -214,6 +245,7 @@ Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked) {
                 noteFailure(FailureReason::LinkInPlace, at.path);
                 return status::AccessDenied;
             }
+            if (errno == ENOENT) noteFailure(FailureReason::HiveGone, at.path);
             return statusOfErrno(errno);
         }
         if (fstat(candidate.get(), &st) != 0) return statusOfErrno(errno);
@@ -238,6 +270,19 @@ Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked) {
     }
 }
 
+Status stillInPlace(const HiveLocation& at) {
+    struct stat now {};
+    if (fstatat(at.folder.get(), at.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) noteFailure(FailureReason::HiveGone, at.path);
+        return statusOfErrno(errno);
+    }
+    if (S_ISLNK(now.st_mode)) {
+        noteFailure(FailureReason::LinkInPlace, at.path);
+        return status::AccessDenied;
+    }
+    return status::Success;
+}
+
 Status beginReplace(const HiveLocation& at, PendingFile& pending) {
     pending.fd = makeOwnFile(at.folder.get(), at.name, ".new-", pending.name);
     if (!pending.fd) {
@@ -253,7 +298,7 @@ void abandonReplace(const HiveLocation& at, PendingFile& pending) {
     pending.fd = Fd();
 }
 
-Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew) {
+Status readyReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending) {
     auto fail = [&](int err) {
         const Status s = statusOfErrno(err);
         abandonReplace(at, pending);
@@ -276,21 +321,39 @@ Status finishReplace(const HiveLocation& at, int old, const struct stat& like, P
     // An access list carried over set the group bits to its mask, which the old mode has too.
     if (fstat(fd, &mine) != 0) return fail(errno);
     if ((mine.st_mode & 07777) != (like.st_mode & 07777) && fchmod(fd, like.st_mode & 07777) != 0) return fail(errno);
+    pending.dos.clear();
+    if (const Status s = carryWindowsAttributes(old, fd, at.path, pending.dos)) {
+        abandonReplace(at, pending);
+        return s;
+    }
     if (fsync(fd) != 0) return fail(errno);
+    return status::Success;
+}
+
+Status finishReplace(const HiveLocation& at, PendingFile& pending, Fd& lockedNew, bool& confirmed) {
+    auto fail = [&](int err) {
+        const Status s = statusOfErrno(err);
+        abandonReplace(at, pending);
+        return s;
+    };
+    const int fd = pending.fd.get();
     // Nobody else knows the new file yet, so its lock is free.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) return fail(errno);
     if (renameat(at.folder.get(), pending.name.c_str(), at.folder.get(), at.name.c_str()) != 0) return fail(errno);
     pending.name.clear();
     lockedNew = std::move(pending.fd);
-    // The rename is durable once the folder is flushed.
-    if (fsync(at.folder.get()) != 0 && errno == EIO) {
-        // The new file is in place; only its durability is in doubt.
-        return status::RegistryIoFailed;
-    }
+    // What the rename itself changed of the DOS attributes (the archive mark) is undone.
+    bool again = false;
+    for (const auto& [name, value] : pending.dos)
+        if (attribute(fd, name) != value) again = fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0 || again;
+    if (again) fsync(fd);
+    // The rename is durable once the folder is flushed. When that fails, the new file is in
+    // place all the same: only its durability is in doubt.
+    confirmed = !(fsync(at.folder.get()) != 0 && errno == EIO);
     return status::Success;
 }
 
-void removeUnfinishedReplacements(const HiveLocation& at) {
+void removeUnfinishedReplacements(const HiveLocation& at, const struct stat& hive) {
     const int listing = ::openat(at.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0) return;
     DIR* dir = fdopendir(listing);
@@ -300,11 +363,15 @@ void removeUnfinishedReplacements(const HiveLocation& at) {
     }
     std::vector<std::string> stale;
     while (const dirent* entry = readdir(dir))
-        if (isOwnFileName(at.name, entry->d_name)) stale.emplace_back(entry->d_name);
+        if (isLeftOverName(at.name, entry->d_name)) stale.emplace_back(entry->d_name);
     closedir(dir);
+    // Only what a killed save of this hive could have left: a regular file of one name, made by
+    // this user and maybe given the hive's owner already. Another user's file is never touched,
+    // whatever its name.
     for (const std::string& name : stale) {
         struct stat st {};
-        if (fstatat(at.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        if (fstatat(at.folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_nlink == 1 && (st.st_uid == hive.st_uid || st.st_uid == geteuid()))
             ::unlinkat(at.folder.get(), name.c_str(), 0);
     }
 }

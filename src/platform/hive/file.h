@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -37,9 +39,11 @@ private:
 Status statusOfErrno(int err);
 
 // Makes a new, empty file of the program's own in the folder `folder`, beside the file `name`:
-// named "." and that name, what the file is for (`kind`: ".new-", ".probe-") and six random
-// letters; 0600, never through a link. Its descriptor, and its name in `made`; errno says why
-// when there is none. A commit removes such files that a killed one left behind.
+// named "." and that name, what the file is for (`kind`) and six random letters; 0600, never
+// through a link. Its descriptor, and its name in `made`; errno says why when there is none.
+// A commit removes the files of the kinds ".new-" (a replacement) and ".probe-" (a check of
+// the owner) that a killed one left behind; other kinds (".first-", the default hive's first
+// file) are never taken for left over.
 Fd makeOwnFile(int folder, const std::string& name, std::string_view kind, std::string& made);
 
 // The hive file of a run, found once: the folder that holds it, open for the whole run, and the
@@ -66,22 +70,33 @@ Status checkReplaceable(const HiveLocation& at, const struct stat& st);
 // the file whole, so a reader still never sees a torn hive.
 Status lockHive(const HiveLocation& at, Fd& fd, struct stat& st, bool& locked);
 
+// Whether the hive's name still leads to a file (the one that is locked, as far as anyone who
+// keeps to the lock goes): FileNotFound, noted as HiveGone, when the file or its folder was
+// removed; AccessDenied, noted as LinkInPlace, when a link stands in its place.
+Status stillInPlace(const HiveLocation& at);
+
 // Replacing the hive file with a new one: beginReplace makes an empty file in its folder, under
-// a name of the program's own; finishReplace gives it the owner, extended attributes (access
+// a name of the program's own; readyReplace gives it the owner, extended attributes (access
 // list, security label, user attributes) and mode of `old` (where the file system keeps them:
-// one that gives every file the same owner and mode has given it those already), flushes it,
-// locks it into `lockedNew` and renames it over the original, then flushes the folder;
-// abandonReplace removes it. On failure the original is untouched and no new file remains.
+// one that gives every file the same owner and mode has given it those already), then on NTFS
+// its Windows security descriptor and DOS attributes, which no listing shows, and flushes it
+// (again after a rewrite); finishReplace locks it into `lockedNew` and renames it over the
+// original, then flushes the folder: `confirmed` says whether the system confirmed that flush
+// (the new file is in place either way). abandonReplace removes it. On failure the original is
+// untouched and no new file remains.
 struct PendingFile {
     std::string name; // in the hive's folder
     Fd fd;
+    std::vector<std::pair<std::string, std::string>> dos; // DOS attributes to give again after the rename
 };
 Status beginReplace(const HiveLocation& at, PendingFile& pending);
-Status finishReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending, Fd& lockedNew);
+Status readyReplace(const HiveLocation& at, int old, const struct stat& like, PendingFile& pending);
+Status finishReplace(const HiveLocation& at, PendingFile& pending, Fd& lockedNew, bool& confirmed);
 void abandonReplace(const HiveLocation& at, PendingFile& pending);
 
-// Removes the new files that replacements of this hive began and never finished (a save that
-// was killed). The caller holds the hive's lock, so no replacement of it is under way.
-void removeUnfinishedReplacements(const HiveLocation& at);
+// Removes the new files that replacements of this hive (described by `hive`) began and never
+// finished (a save that was killed): regular files of their names, owned by the hive's owner or
+// by this user. The caller holds the hive's lock, so no replacement of it is under way.
+void removeUnfinishedReplacements(const HiveLocation& at, const struct stat& hive);
 
 } // namespace platform::hive

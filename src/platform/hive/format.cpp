@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "platform/bytes.h"
 #include "platform/hive/names.h"
@@ -222,6 +223,51 @@ std::string hiveWithKey(std::uint64_t filetime, std::span<const std::string_view
     put32(hive, regf::Clustering, 1);
     put32(hive, regf::Checksum, baseBlockChecksum(hive));
     return hive + bin;
+}
+
+std::optional<Bin> BinChain::at(std::size_t index) const {
+    while (chain_.size() <= index)
+        if (!extend()) return std::nullopt;
+    return chain_[index];
+}
+
+bool BinChain::endClaimed() const {
+    while (extend()) {
+    }
+    return endClaimed_;
+}
+
+std::optional<Bin> BinChain::holding(std::uint32_t offset) const {
+    while (chain_.empty() || chain_.back().offset + std::uint64_t{chain_.back().size} <= offset)
+        if (!extend()) break;
+    auto after = std::upper_bound(chain_.begin(), chain_.end(), offset,
+                                  [](std::uint32_t at, const Bin& bin) { return at < bin.offset; });
+    if (after == chain_.begin()) return std::nullopt;
+    const Bin bin = *std::prev(after);
+    if (offset - bin.offset >= bin.size) return std::nullopt;
+    return bin;
+}
+
+bool BinChain::extend() const {
+    auto headerAt = [&](std::uint32_t at) {
+        return bins_.substr(at + hbin::Signature, 4) == "hbin" && le32(bins_, at + hbin::Offset) == at;
+    };
+    const auto end = static_cast<std::uint32_t>(std::min<std::size_t>(bins_.size(), limit_));
+    while (next_ < end && bins_.size() - next_ >= HiveBinSize) {
+        const std::uint32_t at = next_;
+        const std::uint32_t size = headerAt(at) ? le32(bins_, at + hbin::Size) : 0;
+        if (size < HiveBinSize || size % HiveBinSize != 0 || size > bins_.size() - at || size > limit_ - at) {
+            // A damaged header: the next bin begins on some later page and names its offset.
+            if (headerAt(at) && size > bins_.size() - at) endClaimed_ = true;
+            next_ += HiveBinSize;
+            continue;
+        }
+        chain_.push_back({at, size});
+        next_ = at + size;
+        return true;
+    }
+    next_ = end;
+    return false;
 }
 
 } // namespace platform::hive

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::hive {
 
@@ -126,6 +127,43 @@ namespace dirt {
 inline constexpr std::size_t Signature = 0x00, Bitmap = 0x04;
 } // namespace dirt
 inline constexpr std::size_t DirtyPage = 512;
+
+// A hive bin: its offset from the start of the first bin, and its size.
+struct Bin {
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// The bins of a hive as the chain of their headers gives them, never as bytes look. A sound
+// header ("hbin", its own offset, a size of whole pages that stays inside the bins and below
+// the limit) leads to the next bin by its size, so no page inside a bin is ever taken for a
+// header, whatever a value stored there holds. Past a damaged header the chain goes on at the
+// next page that begins with a header naming its own offset. Followed lazily, only as far as it
+// is asked about: loading never follows it, and a commit only as far as the bins it touches.
+class BinChain {
+public:
+    BinChain() = default;
+    // `bins`: the hive's bins, the first at offset 0, which must outlive this.
+    explicit BinChain(std::string_view bins, std::uint32_t limit = BinsLimit) : bins_(bins), limit_(limit) {}
+
+    // The bin at `index` in the order of the file (the chain followed that far); nothing past
+    // the last.
+    std::optional<Bin> at(std::size_t index) const;
+    // The bin that holds `offset` (the chain followed that far); nothing where no bin does.
+    std::optional<Bin> holding(std::uint32_t offset) const;
+    // Whether a damaged header claims pages beyond the end of the bins (the whole chain followed).
+    bool endClaimed() const;
+
+private:
+    // Follows the chain to the next bin; false at the end.
+    bool extend() const;
+
+    std::string_view bins_;
+    std::uint32_t limit_ = BinsLimit;
+    mutable std::uint32_t next_ = 0; // where following the chain goes on
+    mutable bool endClaimed_ = false;
+    mutable std::vector<Bin> chain_;
+};
 
 // The fields of a base block that decide whether a hive may be opened or written.
 struct BaseBlock {

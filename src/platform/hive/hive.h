@@ -53,13 +53,19 @@ void dropChanges(Session& s);
 
 // Writes the waiting changes: a changed copy of the file replaces it whole, and the session
 // goes on with the new file. Key cells stay where they were, so open handles stay valid. On
-// a failure the file is as it was.
+// a failure the file is as it was. A hive whose file is gone (deleted, its folder removed:
+// FileNotFound) or stands behind a link (AccessDenied) is not made anew: the reason is noted.
 Status commit(Session& s);
 
 // Writes the hive as the session sees it into `target` (a new, empty file) as a commit with no
 // change would write it: the file's bytes, the pages its logs gave, a base block of a complete
 // write. The hive's file is not written. For comparing a replay of the logs with other readers.
 Status writeUnchanged(const Session& s, int target);
+
+// Whether the last commit put its new file in place without the system confirming that it
+// reached the disk (the flush of the folder failed after the rename). The commit succeeded:
+// the changes are saved, as far as the system's own writing goes.
+bool lastCommitUnconfirmed(const Session& s);
 
 // Sees every commit that replaces a hive file: the file as it is just before, and the new file
 // just after. For tests, which check what each commit wrote.

@@ -70,6 +70,7 @@ MappedHive& MappedHive::operator=(MappedHive&& other) noexcept {
         bins_ = std::exchange(other.bins_, nullptr);
         base_ = other.base_;
         root_ = other.root_;
+        chain_ = std::exchange(other.chain_, std::nullopt);
     }
     return *this;
 }
@@ -81,6 +82,7 @@ void MappedHive::unmap() {
     map_ = nullptr;
     bins_ = nullptr;
     mapSize_ = 0;
+    chain_.reset();
 }
 
 Status MappedHive::map(int fd, std::uint64_t fileSize, HiveMapping made) {
@@ -150,21 +152,15 @@ Status MappedHive::cell(std::uint32_t offset, std::string_view& payload) const {
 
 bool MappedHive::cellStartingAt(std::uint32_t offset, std::string_view& payload) const {
     if (cell(offset, payload) != status::Success) return false;
-    const std::string_view all(reinterpret_cast<const char*>(bins_), base_.binsSize);
-    // Bins begin on page boundaries: the nearest header at or before the cell that names its
-    // own offset. A bin larger than a page has none on its later pages.
-    std::uint32_t bin = offset - offset % HiveBinSize;
-    while (all.substr(bin + hbin::Signature, 4) != "hbin" || le32(all, bin + hbin::Offset) != bin) {
-        if (bin == 0) return false;
-        bin -= HiveBinSize;
-    }
-    const std::uint32_t size = le32(all, bin + hbin::Size);
-    if (size < HiveBinSize || size > all.size() - bin || offset >= bin + size) return false;
-    std::uint32_t at = bin + BinHeaderSize;
+    const std::string_view all = bins();
+    if (!chain_) chain_ = BinChain(all);
+    const std::optional<Bin> bin = chain_->holding(offset);
+    if (!bin) return false;
+    std::uint32_t at = bin->offset + BinHeaderSize;
     while (at < offset) {
         const auto field = static_cast<std::int32_t>(le32(all, at + cell::Size));
         const std::uint32_t length = field < 0 ? 0u - static_cast<std::uint32_t>(field) : static_cast<std::uint32_t>(field);
-        if (length < CellAlignment || length % CellAlignment != 0 || length > bin + size - at) return false;
+        if (length < CellAlignment || length % CellAlignment != 0 || length > bin->offset + bin->size - at) return false;
         at += length;
     }
     return at == offset;
@@ -175,30 +171,6 @@ Status MappedHive::keyCell(std::uint32_t key, std::string_view& payload) const {
     if (!signature(payload, "nk") || payload.size() < nk::Name) return Corrupt;
     if (le16(payload, nk::NameLength) > payload.size() - nk::Name) return Corrupt;
     return status::Success;
-}
-
-void MappedHive::treeCells(std::uint32_t key, std::vector<std::uint32_t>& out) const {
-    out.clear();
-    constexpr int Deepest = 512; // levels of keys in a hive
-    for (int level = 0; level <= Deepest; ++level) {
-        std::string_view nk;
-        if (keyCell(key, nk) != status::Success) return;
-        out.push_back(key);
-        out.push_back(le32(nk, nk::Security));
-        if (le32(nk, nk::ClassName) != NoCell) out.push_back(le32(nk, nk::ClassName));
-        if (le32(nk, nk::SubkeyCount) != 0) {
-            const std::uint32_t listCell = le32(nk, nk::SubkeyList);
-            out.push_back(listCell);
-            std::string_view list;
-            if (cell(listCell, list) == status::Success && signature(list, "ri") && list.size() >= list::Entries) {
-                const std::size_t count = std::min<std::size_t>(le16(list, list::Count),
-                                                                (list.size() - list::Entries) / list::PlainEntry);
-                for (std::size_t i = 0; i < count; ++i) out.push_back(le32(list, list::Entries + i * list::PlainEntry));
-            }
-        }
-        if (key == root_) return;
-        key = le32(nk, nk::Parent);
-    }
 }
 
 // The key among the cells a subkey list names (`stride` bytes per entry, the cell offset

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,15 +75,10 @@ public:
     Status dataCells(std::uint32_t value, std::vector<std::uint32_t>& out) const;
     // A key cell's payload, for copying its fixed fields.
     Status keyCell(std::uint32_t key, std::string_view& payload) const;
-    // The cells that hold `key` in its place in the tree: the key and every key above it up to
-    // the root, as their parent fields name them, and what each of them names: its security
-    // cell, its class name, its subkey list and the lists an index of lists names. Offsets as
-    // the fields hold them, whether or not they lead to a sound cell; the walk up ends at the
-    // root, at a parent that is no key, or after as many keys as a path can hold.
-    void treeCells(std::uint32_t key, std::vector<std::uint32_t>& out) const;
     // The payload of the allocated cell that begins at `offset`, found by walking the cells of
-    // its bin from the bin's header; false when no cell begins there. Offsets read from a
-    // damaged file may lead into the middle of a cell, which only this walk can tell.
+    // its bin (found by the chain of bin headers) from the bin's header; false when no cell
+    // begins there. Offsets read from a damaged file may lead into the middle of a cell, which
+    // only this walk can tell.
     bool cellStartingAt(std::uint32_t offset, std::string_view& payload) const;
     // The payload of the allocated cell at `offset`, as long as its size field says, without
     // the walk: RegistryCorrupt when that leaves the bins or the cell is free.
@@ -100,6 +96,7 @@ private:
     const unsigned char* bins_ = nullptr;
     BaseBlock base_{};
     std::uint32_t root_ = NoCell;
+    mutable std::optional<BinChain> chain_; // found on first use: loading never walks the bins
 };
 
 } // namespace platform::hive

@@ -5,10 +5,12 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "platform/hive/format.h"
+#include "platform/hive/references.h"
 
 namespace platform::hive {
 namespace {
@@ -54,6 +56,30 @@ bool changesNothing(const Session& s) {
     }
     return true;
 }
+
+// Runs a piece of work beside the caller, on a thread of its own where one can be had, and
+// waits for it at the end of its scope.
+class Beside {
+public:
+    template <class F>
+    explicit Beside(F&& work) {
+        try {
+            thread_ = std::thread(std::forward<F>(work));
+        } catch (const std::system_error&) {
+            work();
+        }
+    }
+    ~Beside() { wait(); }
+    // Waits for the work to end.
+    void wait() {
+        if (thread_.joinable()) thread_.join();
+    }
+    Beside(const Beside&) = delete;
+    Beside& operator=(const Beside&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // The observer of commits, when a test has one.
 CommitObserver*& commitObserver() {
@@ -106,6 +132,8 @@ Status subkey(const Session& s, std::uint32_t key, std::u16string_view name, std
 
 bool hasChanges(const Session& s) { return !s.changes.empty(); }
 
+bool lastCommitUnconfirmed(const Session& s) { return s.unconfirmed; }
+
 void dropChanges(Session& s) { s.changes.clear(); }
 
 void observeCommits(CommitObserver* observer) { commitObserver() = observer; }
@@ -115,27 +143,55 @@ Status commit(Session& s) {
         s.changes.clear();
         return status::Success;
     }
+    // Every reference the hive holds is walked beside the rest of the commit (working it out,
+    // the copy, its flush): what the commit gives up or reuses must be something nothing else
+    // leads to, known before the rename.
+    Coverage used;
+    Status walked = status::Success;
+    Beside walk([&] { walked = referencesAfter(s.hive, s.changes, used); });
+
     // Worked out in memory first: a commit that cannot fit the hive's size limit writes nothing.
+    const std::uint64_t filetime = filetimeNow();
     PreparedCommit prepared;
-    if (const Status st = prepareCommit(s.hive, s.changes, filetimeNow(), prepared)) {
+    auto prepare = [&](const Coverage* used) {
+        const Status st = prepareCommit(s.hive, s.changes, filetime, prepared, used);
         if (st == status::DiskFull) noteFailure(FailureReason::SizeLimit, s.at->path);
         return st;
-    }
+    };
+    if (const Status st = prepare(nullptr)) return st;
+    // A hive deleted while open, or its folder removed, or a link put in its place: nothing is
+    // made anew where it was.
+    if (const Status st = stillInPlace(*s.at)) return st;
     // Only the holder of the lock knows that no other replacement is under way.
-    if (s.locked) removeUnfinishedReplacements(*s.at);
+    if (s.locked) removeUnfinishedReplacements(*s.at, s.file);
     if (CommitObserver* observer = commitObserver()) {
         if (s.replayed.condition.state == HiveState::Recovered) observer->startsFrom(s.at->path, s);
         observer->replacing(s.at->path);
     }
     PendingFile pending;
     if (const Status st = beginReplace(*s.at, pending)) return st;
-    if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get(), s.replayed.pages, s.hive.bins())) {
+    auto abandon = [&](Status st) {
         abandonReplace(*s.at, pending);
         return st;
+    };
+    Status written = writeCommit(prepared, s.lock.get(), pending.fd.get(), s.replayed.pages, s.hive.bins());
+    if (!written) written = readyReplace(*s.at, s.lock.get(), s.file, pending);
+    walk.wait();
+    if (written) return abandon(written);
+    if (walked) return abandon(walked);
+    if (!sparesAll(prepared, used)) {
+        // A damaged hive in which something else leads to a cell the changed keys let go of (or
+        // into free space): worked out again around all that the hive refers to, and rewritten.
+        if (const Status st = prepare(&used)) return abandon(st);
+        if (ftruncate(pending.fd.get(), 0) != 0) return abandon(statusOfErrno(errno));
+        if (const Status st = writeCommit(prepared, s.lock.get(), pending.fd.get(), s.replayed.pages, s.hive.bins())) return abandon(st);
+        if (const Status st = readyReplace(*s.at, s.lock.get(), s.file, pending)) return abandon(st);
     }
     Fd lockedNew;
-    const Status st = finishReplace(*s.at, s.lock.get(), s.file, pending, lockedNew);
+    bool confirmed = false;
+    const Status st = finishReplace(*s.at, pending, lockedNew, confirmed);
     if (!lockedNew) return st;
+    s.unconfirmed = !confirmed;
     if (CommitObserver* observer = commitObserver()) observer->replaced(s.at->path);
     // The new file is in place (even when its folder could not be flushed): hold its lock.
     Fd replaced = std::exchange(s.lock, std::move(lockedNew));

@@ -24,6 +24,7 @@ struct Session {
     MappedHive hive;     // the file, or the file with its logs replayed over it
     Replayed replayed;   // what the logs made of it
     HiveChanges changes; // not yet on disk
+    bool unconfirmed = false; // the last commit's file is in place, the flush of its folder failed
 };
 
 } // namespace platform::hive

@@ -2,53 +2,19 @@
 
 #include "platform/bytes.h"
 
+#include <algorithm>
+
 namespace platform::hive {
 
-// Whether a bin's header, "hbin" and its own offset, is at `at`.
-bool FreeSpace::binHeaderAt(std::uint32_t at) const {
-    return bins_.substr(at + hbin::Signature, 4) == "hbin" && le32(bins_, at + hbin::Offset) == at;
-}
-
 FreeSpace::FreeSpace(std::string_view bins, std::uint32_t limit)
-    : bins_(bins), end_(static_cast<std::uint32_t>(bins.size())), limit_(limit) {}
-
-// The size of the bin whose header is at `at`, or 0 when there is none: "hbin", its own
-// offset, and a size of whole pages that stays inside the bins and below the limit.
-std::uint32_t FreeSpace::binSizeAt(std::uint32_t at) const {
-    if (bins_.size() - at < HiveBinSize || !binHeaderAt(at)) return 0;
-    const std::uint32_t size = le32(bins_, at + hbin::Size);
-    if (size < HiveBinSize || size % HiveBinSize != 0 || size > bins_.size() - at || size > limit_ - at) return 0;
-    return size;
-}
-
-// The bin that holds `offset`: bins begin on page boundaries, so it is the nearest header at
-// or before it that names its own offset (a bin larger than a page has none on its later pages).
-std::optional<FreeSpace::Range> FreeSpace::binHolding(std::uint32_t offset) const {
-    if (offset >= bins_.size() || offset >= limit_) return std::nullopt;
-    for (std::uint32_t at = offset - offset % HiveBinSize;; at -= HiveBinSize) {
-        if (binHeaderAt(at)) {
-            const std::uint32_t size = binSizeAt(at);
-            if (size == 0 || offset - at >= size) return std::nullopt;
-            return Range{at, size};
-        }
-        if (at == 0) return std::nullopt;
-    }
-}
+    : bins_(bins), chain_(bins, limit), end_(static_cast<std::uint32_t>(bins.size())), limit_(limit) {}
 
 // Reads the next bin in the order of the file that was not read yet; false at the end.
 bool FreeSpace::readNext() {
-    while (next_ < bins_.size() && next_ < limit_) {
-        const std::uint32_t size = binSizeAt(next_);
-        if (size == 0) {
-            // A damaged header: the next bin begins on some later page and names its offset.
-            if (binHeaderAt(next_) && le32(bins_, next_ + hbin::Size) > bins_.size() - next_) endClaimed_ = true;
-            next_ += HiveBinSize;
-            continue;
-        }
-        const Range bin{next_, size};
-        next_ += size;
-        if (read_.count(bin.offset) == 0) {
-            read(bin);
+    while (const std::optional<Bin> bin = chain_.at(next_)) {
+        ++next_;
+        if (read_.count(bin->offset) == 0) {
+            read({bin->offset, bin->size});
             return true;
         }
     }
@@ -90,8 +56,58 @@ void FreeSpace::read(Range bin) {
         if (!overlapsKept(offset, run.size)) add(offset, run);
 }
 
+namespace {
+
+// The bits from `from` to `to` (both within one word, counted from its lowest bit).
+std::uint64_t bits(std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t upTo = to == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (to + 1)) - 1;
+    return upTo & ~((std::uint64_t{1} << from) - 1);
+}
+
+} // namespace
+
+void Coverage::cover(std::uint32_t offset, std::uint32_t size, std::uint32_t binsSize) {
+    if (offset >= binsSize || size == 0) return;
+    if (words_.empty()) words_.assign((binsSize / CellAlignment + 63) / 64, 0);
+    const std::uint64_t first = offset / CellAlignment;
+    const std::uint64_t last = (std::min<std::uint64_t>(std::uint64_t{offset} + size, binsSize) - 1) / CellAlignment;
+    if (first / 64 == last / 64) {
+        words_[first / 64] |= bits(first % 64, last % 64);
+        return;
+    }
+    words_[first / 64] |= bits(first % 64, 63);
+    for (std::uint64_t w = first / 64 + 1; w < last / 64; ++w) words_[w] = ~std::uint64_t{0};
+    words_[last / 64] |= bits(0, last % 64);
+}
+
+bool Coverage::covers(std::uint32_t offset, std::uint32_t size) const {
+    if (size == 0 || words_.empty() || offset / CellAlignment / 64 >= words_.size()) return false;
+    const std::uint64_t first = offset / CellAlignment;
+    const std::uint64_t last = std::min<std::uint64_t>((std::uint64_t{offset} + size - 1) / CellAlignment,
+                                                       std::uint64_t{words_.size()} * 64 - 1);
+    if (first / 64 == last / 64) return (words_[first / 64] & bits(first % 64, last % 64)) != 0;
+    if (words_[first / 64] & bits(first % 64, 63)) return true;
+    for (std::uint64_t w = first / 64 + 1; w < last / 64; ++w)
+        if (words_[w]) return true;
+    return (words_[last / 64] & bits(0, last % 64)) != 0;
+}
+
+void Coverage::merge(const Coverage& other) {
+    if (words_.size() < other.words_.size()) words_.resize(other.words_.size(), 0);
+    for (std::size_t i = 0; i < other.words_.size(); ++i) words_[i] |= other.words_[i];
+}
+
 void FreeSpace::keep(Range used) {
-    kept_.push_back(used);
+    kept_.cover(used.offset, used.size, static_cast<std::uint32_t>(bins_.size()));
+    dropKept();
+}
+
+void FreeSpace::keep(const Coverage& used) {
+    kept_.merge(used);
+    dropKept();
+}
+
+void FreeSpace::dropKept() {
     for (auto run = runs_.begin(); run != runs_.end();) {
         const auto next = std::next(run);
         if (overlapsKept(run->first, run->second.size)) remove(run);
@@ -99,12 +115,7 @@ void FreeSpace::keep(Range used) {
     }
 }
 
-bool FreeSpace::overlapsKept(std::uint32_t offset, std::uint32_t size) const {
-    const std::uint64_t end = std::uint64_t{offset} + size;
-    for (const Range& used : kept_)
-        if (used.offset < end && offset < std::uint64_t{used.offset} + used.size) return true;
-    return false;
-}
+bool FreeSpace::overlapsKept(std::uint32_t offset, std::uint32_t size) const { return kept_.covers(offset, size); }
 
 void FreeSpace::add(std::uint32_t offset, Run run) {
     runs_.emplace(offset, run);
@@ -126,7 +137,7 @@ bool FreeSpace::inSoundBin(std::uint32_t offset, std::uint32_t size) const {
 
 bool FreeSpace::release(std::uint32_t offset, std::uint32_t size) {
     if (size < CellAlignment || size % CellAlignment != 0 || offset % CellAlignment != 0) return false;
-    if (const auto bin = binHolding(offset); bin && read_.count(bin->offset) == 0) read(*bin);
+    if (const auto bin = chain_.holding(offset); bin && read_.count(bin->offset) == 0) read({bin->offset, bin->size});
     if (!inSoundBin(offset, size) || overlapsKept(offset, size)) return false;
     auto next = runs_.lower_bound(offset);
     if (next != runs_.end() && next->first < offset + size) return false;
@@ -175,7 +186,7 @@ std::optional<std::uint32_t> FreeSpace::allocate(std::uint32_t size, std::uint32
 
 bool FreeSpace::grow(std::uint32_t cellSize) {
     auto pages = [](std::uint64_t bytes) { return (bytes + HiveBinSize - 1) / HiveBinSize * HiveBinSize; };
-    if (end_ > limit_ || endClaimed_) return false;
+    if (end_ > limit_ || chain_.endClaimed()) return false;
     // Free space at the very end lies in the last bin, which is sound then: it grows.
     if (!runs_.empty()) {
         const auto last = std::prev(runs_.end());

@@ -1,8 +1,9 @@
 // The free space of a hive's bins, as one commit sees and changes it.
 //
-// It is read from the bins as the file holds them, one bin at a time and only as far as a
-// commit needs: the bins of the cells it gives up, then bins in the order of the file until
-// one has room for a cell that fits nowhere known yet. Reading a bin finds its free cells,
+// It is read from the bins as the file holds them (found by the chain of their headers, never
+// by what a page looks like), one bin at a time and only as far as a commit needs: the bins of
+// the cells it gives up, then bins in the order of the file until one has room for a cell that
+// fits nowhere known yet. Reading a bin finds its free cells,
 // each merged with the free cells right beside it into one run; a bin whose cells do not tile
 // it exactly is damaged somewhere, and offers nothing and takes nothing back. The cells a
 // commit gives up join the free space, merged in turn with their free neighbours. A new cell
@@ -26,6 +27,22 @@
 
 namespace platform::hive {
 
+// Stretches of a hive's bins that something uses, to the byte's cell alignment: one bit for
+// each 8 bytes, so that marking and asking cost no more than the stretches' length.
+class Coverage {
+public:
+    // Marks `size` bytes at `offset` (cut at `binsSize`, the bins' length).
+    void cover(std::uint32_t offset, std::uint32_t size, std::uint32_t binsSize);
+    // Whether any byte of the `size` bytes at `offset` is marked.
+    bool covers(std::uint32_t offset, std::uint32_t size) const;
+    bool empty() const { return words_.empty(); }
+    // Marks what `other` marks too.
+    void merge(const Coverage& other);
+
+private:
+    std::vector<std::uint64_t> words_;
+};
+
 class FreeSpace {
 public:
     // A stretch of the bins: its offset from the start of the first bin, and its length.
@@ -44,6 +61,8 @@ public:
     // back. A damaged offset may lead into the middle of a cell, free or in use; whatever a
     // kept value or key reaches stays as it is. Called before anything is released.
     void keep(Range used);
+    // Marks every stretch of `used` so.
+    void keep(const Coverage& used);
 
     // Adds the cell of `size` bytes at `offset` to the free space. False, with nothing changed,
     // when it does not lie inside a sound bin, overlaps space that is free already or a kept
@@ -60,9 +79,8 @@ public:
     void readAll();
 
     // Whether a bin header of the file claims pages beyond the end of its bins. Then the bins
-    // cannot grow: whatever is added would lie inside that bin, as a reader walks it. Known
-    // once allocate has read every bin, which it does before it grows them.
-    bool endClaimed() const { return endClaimed_; }
+    // cannot grow: whatever is added would lie inside that bin, as a reader walks it.
+    bool endClaimed() const { return chain_.endClaimed(); }
 
     // Where the bins end: the bins of the file and those added.
     std::uint32_t end() const { return end_; }
@@ -83,11 +101,9 @@ private:
     };
     using Runs = std::map<std::uint32_t, Run>;
 
-    bool binHeaderAt(std::uint32_t at) const;
-    std::uint32_t binSizeAt(std::uint32_t at) const;
-    std::optional<Range> binHolding(std::uint32_t offset) const;
     bool readNext();
     void read(Range bin);
+    void dropKept();
     void add(std::uint32_t offset, Run run);
     void remove(Runs::iterator run);
     bool inSoundBin(std::uint32_t offset, std::uint32_t size) const;
@@ -96,17 +112,17 @@ private:
     std::set<std::pair<std::uint32_t, std::uint32_t>>::const_iterator fitting(std::uint32_t size, std::uint32_t from) const;
 
     std::string_view bins_;
+    BinChain chain_;
     Runs runs_;                                                 // by offset
     std::set<std::pair<std::uint32_t, std::uint32_t>> bySize_;  // (size, offset) of each run
     std::map<std::uint32_t, std::uint32_t> read_;               // bins read, sound or not: offset -> size
     std::map<std::uint32_t, std::uint32_t> soundBins_;          // those that offer their space
-    std::vector<Range> kept_;                                   // stretches in use, left alone
-    std::uint32_t next_ = 0;                                    // where reading in file order goes on
+    Coverage kept_;                                             // stretches in use, left alone
+    std::size_t next_ = 0;                                      // the next bin of the chain to read
     std::vector<Range> added_;
     std::vector<Range> grown_;
     std::uint32_t end_ = 0;
     std::uint32_t limit_ = BinsLimit;
-    bool endClaimed_ = false;
 };
 
 } // namespace platform::hive

@@ -221,14 +221,11 @@ struct KeyPatch {
 };
 
 // What a commit does before anything is placed: the new cells, the key fields that change,
-// the cells given up, the ranges the hive goes on using, and the cells that hold the changed
-// keys in the tree.
+// and the cells given up.
 struct Plan {
     NewCells cells;
     std::vector<KeyPatch> patches;
     std::set<std::uint32_t> givenUp;
-    std::vector<FreeSpace::Range> inUse;
-    std::vector<FreeSpace::Range> tree;
 };
 
 // The fields that refer to a changed key's values, its new value cells and list, and what it
@@ -271,22 +268,7 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
     put32(patch.fields, field(nk::MaxValueData), maxData);
     out.patches.push_back(std::move(patch));
 
-    // The cells the hive goes on using, as far as their size fields say; a damaged offset
-    // that leads nowhere sound still keeps the byte it names.
-    auto range = [&](std::uint32_t cell) {
-        std::string_view payload;
-        const bool whole = hive.cell(cell, payload) == status::Success;
-        return FreeSpace::Range{cell, whole ? static_cast<std::uint32_t>(cell::Payload + payload.size()) : 1u};
-    };
-    out.inUse.push_back(range(key));
     std::vector<std::uint32_t> cells;
-    for (std::uint32_t cell : kept) {
-        out.inUse.push_back(range(cell));
-        if (hive.dataCells(cell, cells) == status::Success)
-            for (std::uint32_t data : cells) out.inUse.push_back(range(data));
-    }
-    hive.treeCells(key, cells);
-    for (std::uint32_t cell : cells) out.tree.push_back(range(cell));
     if (change.storedList != NoCell) out.givenUp.insert(change.storedList);
     for (std::uint32_t old : change.stored) {
         if (kept.count(old)) continue;
@@ -299,27 +281,15 @@ Status planKey(const MappedHive& hive, std::uint32_t key, const KeyChanges& chan
 Status plan(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, Plan& out) {
     for (const auto& [key, change] : changes)
         if (const Status s = planKey(hive, key, change, filetime, out)) return s;
-
-    // A kept value whose damaged offset leads across the fields of its own key would change
-    // with them: such a key is too damaged to write.
-    for (const KeyPatch& patch : out.patches) {
-        const std::uint64_t from = std::uint64_t{patch.key} + cell::Payload + nk::Written, to = from + patch.fields.size();
-        for (const FreeSpace::Range& used : out.inUse)
-            if (used.offset != patch.key && used.offset < to && from < std::uint64_t{used.offset} + used.size)
-                return status::RegistryCorrupt;
-    }
     return status::Success;
 }
 
-// Gives the cells that are surely given up back to the free space, and says which they were.
-// A cell is given up by the references that lead to it, whatever it holds; but a damaged
-// offset may lead to a cell that a kept value or the tree of a changed key uses, or into the
-// middle of one, or a cell in use may lie across it: such a cell stays allocated, as does one
-// that no walk of its bin finds. Space left unused harms no reader; a cell freed under a key
-// or value loses it.
+// Gives the cells given up back to the free space, and says which they were. A cell is given
+// up by the references that lead to it, whatever it holds; but in a damaged hive something
+// else may lead to it too, or into the middle of it, or a cell in use may lie across it: such
+// a cell stays allocated, as does one that no walk of its bin finds. Space left unused harms no
+// reader; a cell freed under a key or value loses it.
 std::vector<FreeSpace::Range> release(const MappedHive& hive, const Plan& plan, FreeSpace& space) {
-    for (const FreeSpace::Range& used : plan.inUse) space.keep(used);
-    for (const FreeSpace::Range& used : plan.tree) space.keep(used);
     std::vector<FreeSpace::Range> released;
     for (std::uint32_t cell : plan.givenUp) {
         std::string_view payload;
@@ -351,6 +321,12 @@ void encode(Plan& plan, const FreeSpace& space, const std::vector<FreeSpace::Ran
         else out.edits.push_back({offset, std::move(bytes)});
     };
     const auto placed = plan.cells.places();
+    // What the commit gives up or reuses in the old bins.
+    for (const FreeSpace::Range& r : released) out.claimed.push_back(r);
+    for (const auto& [offset, size] : placed)
+        if (offset < out.oldBins) out.claimed.push_back({offset, size});
+    for (const FreeSpace::Range& run : space.changedRuns())
+        if (run.offset < out.oldBins) out.claimed.push_back(run);
     for (const FreeSpace::Range& r : released)
         if (!placed.count({r.offset, r.size})) edit(r.offset, std::string(r.size, '\0'));
     plan.cells.handOver(edit);
@@ -377,7 +353,8 @@ std::string newBaseBlock(const MappedHive& hive, std::uint32_t binsSize, std::ui
 
 } // namespace
 
-Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out) {
+Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out,
+                     const Coverage* used) {
     out = PreparedCommit{};
     out.oldBins = hive.binsSize();
     // A file whose bins already pass the limit cannot be written as a hive Windows would load.
@@ -386,12 +363,18 @@ Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::ui
     Plan planned;
     if (const Status s = plan(hive, changes, filetime, planned)) return s;
     FreeSpace space(hive.bins());
+    if (used) space.keep(*used);
     const auto released = release(hive, planned, space);
     // Space the bins cannot give: past their limit, or past an end that a damaged bin claims.
     if (!planned.cells.place(space)) return space.endClaimed() ? status::RegistryCorrupt : status::DiskFull;
     encode(planned, space, released, filetime, out);
     out.baseBlock = newBaseBlock(hive, out.newBins, filetime);
     return status::Success;
+}
+
+bool sparesAll(const PreparedCommit& prepared, const Coverage& used) {
+    return std::none_of(prepared.claimed.begin(), prepared.claimed.end(),
+                        [&](const FreeSpace::Range& r) { return used.covers(r.offset, r.size); });
 }
 
 Status writeCommit(const PreparedCommit& prepared, int source, int target, const PagesFromMemory& pages,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/hive/reader.h"
+#include "platform/hive/space.h"
 #include "platform/registry.h"
 
 namespace platform::hive {
@@ -48,12 +49,22 @@ struct PreparedCommit {
     std::vector<Edit> edits; // inside the old bins, applied in their order
     std::string addedBins;   // the bins added after the old ones, whole
     std::string baseBlock;   // its first 512 bytes
+    // The stretches of the old bins that the commit frees, wipes or reuses: the cells it gives
+    // up, the new cells it puts there, the free runs whose size changes.
+    std::vector<FreeSpace::Range> claimed;
 };
 
 // Works out the hive of `hive` with `changes` applied, stamped `filetime`. DiskFull when its
 // bins would reach BinsLimit; RegistryCorrupt when they would have to grow where a damaged bin
-// claims pages past their end; NotEnoughMemory for a value larger than a hive can hold.
-Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out);
+// claims pages past their end; NotEnoughMemory for a value larger than a hive can hold. With
+// `used` (what the hive refers to once the changes are written: references.h), nothing it
+// covers is given up or reused; without, the cells are given up by the references of the
+// changed keys alone, and sparesAll tells afterwards whether that was sound.
+Status prepareCommit(const MappedHive& hive, const HiveChanges& changes, std::uint64_t filetime, PreparedCommit& out,
+                     const Coverage* used = nullptr);
+
+// Whether the prepared commit frees, wipes and reuses nothing that `used` covers.
+bool sparesAll(const PreparedCommit& prepared, const Coverage& used);
 
 // Bytes of a hive that its file does not hold as the session sees it: a replay of its logs put
 // them over the file in memory (writes of the logged pages, and bins past the file's end).
