@@ -1,8 +1,10 @@
 // The program's entry: Form1 is the startup object; the runtime runs it until the program ends.
 // The commands for scripts (`show`, `set`) run the same window in memory instead, with no
 // display. On POSIX systems the command line comes first: it may answer without a window, and
-// it names the hive to edit.
+// it names the hive to edit. On Windows the console twin, vantorio.com, answers help, the
+// version and a misspelt command itself, and starts the window's program for anything else.
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,10 @@
 #include <shellapi.h>
 
 #include "platform/utf8.h"
+#ifdef VANTORIO_CONSOLE
+#include "commands/words.h"
+#include "startup/command_line.h"
+#endif
 #else
 #include <cstdio>
 
@@ -38,18 +44,49 @@ std::vector<std::string> wideArguments() {
 }
 
 #ifdef VANTORIO_CONSOLE
+// An argument as Windows' command-line rules read it back: in quotes when it is empty or holds
+// a blank or a quote, a quote escaped, and the backslashes before a quote or the closing one
+// doubled.
+std::wstring quoted(const std::string& argument) {
+    const std::u16string text = platform::fromUtf8Lenient(argument);
+    const std::wstring wide(text.begin(), text.end());
+    if (!wide.empty() && wide.find_first_of(L" \t\n\v\"") == std::wstring::npos) return wide;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : wide) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        out += c;
+        backslashes = 0;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L'"';
+}
+
 // The window's program beside this one: the console twin starts it for a command line that
-// names no command, as Windows starts it (elevated, as its manifest asks).
-int startWindowProgram() {
+// names no command, with the arguments given (`arguments`, the program's name first), as
+// Windows starts it (elevated, as its manifest asks). It does not wait for the window.
+int startWindowProgram(const std::vector<std::string>& arguments) {
     std::wstring path(MAX_PATH, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), DWORD(path.size())));
     path = path.substr(0, path.find_last_of(L'.')) + L".exe";
+    std::wstring parameters;
+    for (std::size_t i = 1; i < arguments.size(); ++i) parameters += (i > 1 ? L" " : L"") + quoted(arguments[i]);
     SHELLEXECUTEINFOW run{};
     run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_FLAG_NO_UI;  // a failure is said on the console, not in a dialog
     run.lpVerb = L"open";
     run.lpFile = path.c_str();
+    run.lpParameters = parameters.c_str();
     run.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&run) ? 0 : 1;
+    if (ShellExecuteExW(&run)) return 0;
+    const DWORD error = GetLastError();
+    startup::Say(stderr, "cannot start the window's program '" + platform::toUtf8(std::u16string(path.begin(), path.end())) +
+                             "': " + (error == ERROR_CANCELLED ? "elevation was refused" : commands::StatusWords(platform::Status(error))));
+    return 1;
 }
 #endif
 
@@ -70,7 +107,11 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
         return commands::Run(arguments, stdout, stderr);
     }
 #ifdef VANTORIO_CONSOLE
-    return startWindowProgram();
+    // Help, the version and a misspelt command are answered here; only a command line that
+    // names nothing else starts the window.
+    const startup::CommandLine line = startup::ParseCommandLine(arguments);
+    if (const std::optional<int> status = startup::Answer(line, startup::HelpText, stdout, stderr)) return *status;
+    return startWindowProgram(line.toolkitArguments);
 #else
     return runtime::Run(argc, argv, window::Form1::Layout(), window::Form1::Loader(form1));
 #endif

@@ -120,19 +120,34 @@ CommandLine ParseCommand(std::span<const std::string_view> arguments) {
 struct HelpPlace {
     std::string_view operand;     // after the settings in the synopsis
     std::string_view where;       // the paragraph on the hive
+    std::string_view unusable;    // the last of what ends with status 2
     std::string_view setExample;  // the example of set
 };
-constexpr HelpPlace OfflineHive{
+#ifdef _WIN32
+constexpr HelpPlace HelpPlaceHere{
+    "",
+    "The settings are this computer's: the values of the registry key\n"
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon. The\n"
+    "commands run with the rights of the console: set needs one run as administrator.\n",
+    "or a Winlogon\nkey that cannot be read",
+    "Example: log on as kiosk automatically, from a console run as administrator (the\n"
+    "password is asked for, and not shown as it is typed):\n"
+    "  vantorio set --auto-logon=on --user=kiosk --password-stdin\n",
+};
+#else
+constexpr HelpPlace HelpPlaceHere{
     " [HIVE]",
     "HIVE: the SOFTWARE hive file of a Windows installation, or the root folder of the\n"
     "installation (Windows/System32/config/SOFTWARE below it, in any case). Without\n"
     "HIVE, the file that VANTORIO_SOFTWARE_HIVE names; one of the two must name it, for\n"
     "the commands never use the window's default hive.\n",
+    "no hive named, or\na hive that cannot be used",
     "Example: log on as kiosk automatically on a Windows disk mounted at /mnt/windows:\n"
     "  printf '%s\\n' \"$PASSWORD\" | vantorio set --auto-logon=on --user=kiosk \\\n"
     "      --password-stdin /mnt/windows\n",
 };
-const HelpPlace& helpPlace() { return OfflineHive; }
+#endif
+const HelpPlace& helpPlace() { return HelpPlaceHere; }
 
 std::string CommandUsage(Command command) {
     const std::string name(CommandName(command));
@@ -161,8 +176,8 @@ std::string CommandHelp(Command command) {
                "      --json     one JSON object, for scripts (its keys: vantorio(1))\n"
                "  -h, --help     show this help and exit\n"
                "\n"
-               "Exit status: 0 shown; 2 a bad command line, no hive named, or a hive that cannot\n"
-               "be used.\n";
+               "Exit status: 0 shown; 2 a bad command line, " +
+               std::string(place.unusable) + ".\n";
     return "Usage: vantorio set [--dry-run] SETTING..." + operand + "\n" +
            "Change the logon settings as a user would in the window, then register: each\n"
            "setting acts on its control, a control not named is left as it is, and the\n"
@@ -198,8 +213,8 @@ std::string CommandHelp(Command command) {
            "\n"
            "Exit status: 0 registered (or, with --dry-run, what it would change printed);\n"
            "1 register refused (the reason on standard error, nothing changed); 2 a bad\n"
-           "command line, a setting the window would refuse or not store, no hive named, or\n"
-           "a hive that cannot be used.\n"
+           "command line, a setting the window would refuse or not store, " +
+           std::string(place.unusable) + ".\n"
            "\n" +
            std::string(place.setExample);
 }

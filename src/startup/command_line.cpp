@@ -1,18 +1,27 @@
 #include "startup/command_line.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/console.h"
+#include "platform/utf8.h"
 
 namespace startup {
 
 namespace {
 
 // The options that the toolkit reads from the command line itself (the application, the
-// widgets and the X11 platform), each written with one dash or two.
+// widgets and the X11 platform), each written with one dash or two. The window's program on
+// Windows reads none.
 struct ToolkitOption {
     std::string_view name;
     bool takesValue;   // the next argument is its value
     bool joinedValue;  // also written as -name=value
 };
+#ifdef _WIN32
+constexpr std::array<ToolkitOption, 0> ToolkitOptions{};
+#else
 constexpr std::array<ToolkitOption, 21> ToolkitOptions{{
     {"platform", true, false},
     {"platformpluginpath", true, false},
@@ -36,6 +45,7 @@ constexpr std::array<ToolkitOption, 21> ToolkitOptions{{
     {"nograb", false, false},
     {"dograb", false, false},
 }};
+#endif
 
 const ToolkitOption* toolkitOption(std::string_view name, bool& joined) {
     for (const ToolkitOption& option : ToolkitOptions) {
@@ -72,6 +82,12 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
     bool optionsEnd = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view arg = arguments[i];
+#ifdef _WIN32
+        if (!optionsEnd && arg == "/?") {
+            line.action = CommandLine::Action::Help;
+            return line;
+        }
+#endif
         if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
             operands.push_back(arg);
             continue;
@@ -105,12 +121,77 @@ CommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
             }
         }
     }
+#ifdef _WIN32
+    // No hive here: a word is a command, and one that is none is misspelt. It is named up to an
+    // "=", for what follows may be a secret.
+    for (const std::string_view operand : operands)
+        if (!operand.empty())
+            return usageError(std::move(line), "unknown command '" + std::string(operand.substr(0, operand.find('='))) + "'");
+    line.toolkitArguments.assign(arguments.begin(), arguments.end());
+#else
     if (operands.size() > 1)
         return usageError(std::move(line), "one hive at most, not also '" + std::string(operands[1]) + "'");
     if (!operands.empty()) line.hive = std::string(operands[0]);
+#endif
     return line;
 }
 
+void Say(std::FILE* err, const std::string& line) {
+    platform::console::write(err, platform::console::escaped(platform::fromUtf8Lenient("vantorio: " + line), false) + u"\n");
+}
+
+std::optional<int> Answer(const CommandLine& line, const std::function<std::string()>& help, std::FILE* out, std::FILE* err) {
+    switch (line.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version: {
+        // A help that could not be written is an error.
+        const std::string text = line.action == CommandLine::Action::Help ? help() : VersionText();
+        if (std::fputs(text.c_str(), out) >= 0 && std::fflush(out) == 0) return 0;
+        const int error = errno;
+        std::fprintf(err, "vantorio: cannot write to standard output: %s\n", std::strerror(error));
+        return 1;
+    }
+    case CommandLine::Action::UsageError:
+        Say(err, line.error);
+        std::fputs(UsageText().c_str(), err);
+        return ExitUsage;
+    case CommandLine::Action::Run: break;
+    }
+    return std::nullopt;
+}
+
+#ifdef _WIN32
+std::string UsageText() {
+    return "Usage: vantorio [COMMAND] [OPTION]...\n"
+           "Try 'vantorio --help' for more information.\n";
+}
+
+std::string HelpText() {
+    return "Usage: vantorio [OPTION]...\n"
+           "  or:  vantorio show [--json]\n"
+           "  or:  vantorio set [--dry-run] SETTING...\n"
+           "Show and change the logon settings of this computer: automatic logon with its user\n"
+           "name and password, hiding the last user name, shutdown from the logon screen and\n"
+           "the notice shown before logon. They are the values of the registry key\n"
+           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon.\n"
+           "Without a command, the window opens (vantorio.exe, which asks for elevation); this\n"
+           "console program does not wait for it.\n"
+           "\n"
+           "Commands, for scripts ('vantorio help COMMAND'); they run with the rights of the\n"
+           "console, so set needs one run as administrator:\n"
+           "  show           print the settings as the window would show them\n"
+           "  set            change settings as a user would in the window, then register\n"
+           "\n"
+           "Options:\n"
+           "  -h, --help, /?  show this help and exit (also 'vantorio help')\n"
+           "      --version   show the name and version and exit\n"
+           "\n"
+           "Exit status (of show and set: in their help):\n"
+           "  0  the window was started\n"
+           "  1  the window could not be started (elevation refused, or vantorio.exe missing)\n"
+           "  2  a bad command line\n";
+}
+#else
 std::string UsageText() {
     return "Usage: vantorio [OPTION]... [HIVE]\n"
            "Try 'vantorio --help' for more information.\n";
@@ -164,6 +245,7 @@ std::string HelpText(std::string_view hiveNow) {
         "  vantorio /mnt/windows/Windows/System32/config/SOFTWARE\n";
     return text;
 }
+#endif
 
 std::string VersionText() {
     return "vantorio " VANTORIO_VERSION "\n"

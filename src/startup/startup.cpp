@@ -1,8 +1,6 @@
 #include "startup/startup.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <sys/stat.h>
 
 #include "platform/console.h"
@@ -16,16 +14,6 @@ namespace {
 
 // A path as the lines on standard error name it: in quotes, escaped.
 std::string quotedPath(const std::string& path) { return "'" + platform::toUtf8(platform::console::escapedPath(path)) + "'"; }
-
-// One line on standard error, "vantorio: ...", in the terminal's encoding.
-void say(std::FILE* err, const std::string& line) {
-    platform::console::write(err, platform::console::escaped(platform::fromUtf8Lenient("vantorio: " + line), false) + u"\n");
-}
-
-// Writes `text` and makes sure that it left: a help that could not be written is an error.
-bool emit(std::FILE* stream, const std::string& text) {
-    return std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
-}
 
 // The hive a start without an argument uses now, and where it comes from.
 std::string hiveNowText() {
@@ -71,14 +59,14 @@ std::optional<int> MakeDefaultHive(std::FILE* err) {
     namespace hive = platform::hive;
     const std::string path = hive::defaultHivePath();
     if (path.empty()) {
-        say(err, "no place for the default hive: neither HOME nor XDG_DATA_HOME is set");
+        Say(err, "no place for the default hive: neither HOME nor XDG_DATA_HOME is set");
         return ExitUsage;
     }
     hive::DefaultHiveFailure failure;
     // Located now, through the folder that was checked: the run's hive from here on.
     std::shared_ptr<const hive::HiveLocation> located;
     if (hive::locateDefaultHive(path, located, &failure) != 0) {
-        say(err, quotedPath(failure.path) + " (the default hive" + (failure.folder ? "'s folder" : "") + "): " + failure.reason);
+        Say(err, quotedPath(failure.path) + " (the default hive" + (failure.folder ? "'s folder" : "") + "): " + failure.reason);
         return ExitUsage;
     }
     return std::nullopt;
@@ -87,30 +75,12 @@ std::optional<int> MakeDefaultHive(std::FILE* err) {
 Start Prepare(std::span<const std::string_view> arguments, std::FILE* out, std::FILE* err) {
     Start start;
     CommandLine line = ParseCommandLine(arguments);
-    switch (line.action) {
-    case CommandLine::Action::Help:
-    case CommandLine::Action::Version: {
-        const std::string text = line.action == CommandLine::Action::Help ? HelpText(hiveNowText()) : VersionText();
-        if (emit(out, text)) {
-            start.exitStatus = 0;
-        } else {
-            const int error = errno;
-            std::fprintf(err, "vantorio: cannot write to standard output: %s\n", std::strerror(error));
-            start.exitStatus = 1;
-        }
-        return start;
-    }
-    case CommandLine::Action::UsageError:
-        say(err, line.error);
-        std::fputs(UsageText().c_str(), err);
-        start.exitStatus = ExitUsage;
-        return start;
-    case CommandLine::Action::Run: break;
-    }
+    start.exitStatus = Answer(line, [] { return HelpText(hiveNowText()); }, out, err);
+    if (start.exitStatus) return start;
 
     const HiveChoice choice = ChooseNamedHive(line.hive);
     if (choice.exitStatus) {
-        say(err, choice.error);
+        Say(err, choice.error);
         start.exitStatus = choice.exitStatus;
         return start;
     }

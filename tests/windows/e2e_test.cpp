@@ -259,6 +259,22 @@ TEST(EndToEnd, CommandsFromCmdSetTheErrorLevel) {
     out.clear();
     EXPECT_EQ(cmd(L"vantorio show --json", out), 0u);
     EXPECT_NE(out.find("\"autoLogon\": true, \"userName\": \"\xE7\xAE\xA1\xE7\x90\x86\xE8\x80\x85\""), std::string::npos) << out;
+    // The console twin answers these itself, with the Linux build's statuses, and opens no
+    // window; its help speaks of this computer, not of a hive file.
+    out.clear();
+    EXPECT_EQ(cmd(L"vantorio --version", out), 0u);
+    EXPECT_EQ(out.substr(0, out.find('\r')), "vantorio " VANTORIO_VERSION);
+    out.clear();
+    EXPECT_EQ(cmd(L"vantorio shwo", out), 2u);
+    EXPECT_EQ(out, "vantorio: unknown command 'shwo'\r\nUsage: vantorio [COMMAND] [OPTION]...\r\n"
+                   "Try 'vantorio --help' for more information.\r\n");
+    for (const wchar_t* help : {L"vantorio /?", L"vantorio show --help", L"vantorio help set"}) {
+        out.clear();
+        EXPECT_EQ(cmd(help, out), 0u);
+        EXPECT_NE(out.find("Winlogon"), std::string::npos) << out;
+        EXPECT_EQ(out.find("HIVE"), std::string::npos) << out;
+        EXPECT_EQ(out.find("/mnt"), std::string::npos) << out;
+    }
 }
 
 TEST(EndToEnd, CancelAndCloseWriteNothing) {
