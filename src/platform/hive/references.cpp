@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <string_view>
 #include <vector>
 
 #include "platform/bytes.h"
-
-#ifndef MADV_POPULATE_READ
-#define MADV_POPULATE_READ 22 // Linux 5.14
-#endif
 
 namespace platform::hive {
 namespace {
@@ -205,12 +199,6 @@ private:
 } // namespace
 
 Status referencesAfter(const MappedHive& hive, const HiveChanges& changes, Coverage& out) {
-    // The walk reads nearly every page of the hive, in no order: the pages are mapped in one go
-    // first, far cheaper than one fault at a time (where the system offers it; else it faults).
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto from = reinterpret_cast<std::uintptr_t>(hive.bins().data()) / page * page;
-    const auto to = reinterpret_cast<std::uintptr_t>(hive.bins().data() + hive.bins().size());
-    if (page > 0 && to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ);
     return Walk(hive, changes, out).run(hive.root());
 }
 
