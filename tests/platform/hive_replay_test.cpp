@@ -371,6 +371,9 @@ const MadeRow MadeRows[] = {
     {"EntriesAlreadyApplied", [] { return made().file(1); }, {{"SOFTWARE.LOG1", [] { return made().log(1, 0, 3); }}}, recovered(2), 3},
     {"EntriesSplitOverBothLogs", [] { return made().file(0); },
      {{"SOFTWARE.LOG1", [] { return made().log(0, 0, 1); }}, {"SOFTWARE.LOG2", [] { return made().log(0, 1, 3); }}}, recovered(3), 3},
+    // The logs are written by turns: here the second holds the earlier entries.
+    {"EarlierEntriesInTheSecondLog", [] { return made().file(0); },
+     {{"SOFTWARE.LOG1", [] { return made().log(0, 1, 3); }}, {"SOFTWARE.LOG2", [] { return made().log(0, 0, 1); }}}, recovered(3), 3},
     {"BadEntryAfterGoodOnes", [] { return made().file(0); },
      {{"SOFTWARE.LOG1", [] { return damaged(made().log(0, 0, 3), 2, 600); }}}, recovered(2), 2},
     // Nothing of .LOG2 counts once an entry of .LOG1 failed.

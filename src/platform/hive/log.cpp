@@ -177,7 +177,7 @@ struct Plan {
     }
 };
 
-// The entries of the new-format logs: from .LOG1 then .LOG2, those from the file's sequence
+// The entries of the new-format logs, in the order they are read: those from the file's sequence
 // number on, each following the one before, up to the first that fails a check. Each entry is
 // summed as it is read, through one buffer; its pages are read again, into their place, only
 // once the replay is known.
@@ -312,9 +312,19 @@ std::optional<Plan> oldFormat(const LogFile& log, const Primary& primary) {
 // then each old-format log, the most recent first.
 std::vector<Plan> plansOf(const Logs& logs, const Primary& primary) {
     std::vector<Plan> plans;
-    NewFormat entries(primary);
+    // Windows writes the two logs by turns, so either may hold the earlier entries: the one
+    // whose copy of the base block is older (it is written with a log's first entry) is read
+    // first. A file whose own base block is broken takes the one with the latest entries only.
+    std::vector<std::pair<std::uint32_t, const LogFile*>> newLogs;
     for (LogName name : {Log1, Log2})
-        if (logs.files[name] && !entries.read(*logs.files[name])) break;
+        if (logs.files[name])
+            if (const auto copy = copyIn(logs.files[name]->bytes(0, LogSector), filetype::NewLog, primary))
+                newLogs.emplace_back(copy->base.sequence1, &*logs.files[name]);
+    std::stable_sort(newLogs.begin(), newLogs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!primary.base && newLogs.size() > 1) newLogs.erase(newLogs.begin(), newLogs.end() - 1);
+    NewFormat entries(primary);
+    for (const auto& [sequence, log] : newLogs)
+        if (!entries.read(*log)) break;
     if (auto plan = entries.plan()) plans.push_back(std::move(*plan));
     std::vector<Plan> old;
     for (LogName name : {Log1, Log2, Log})

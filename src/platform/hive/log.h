@@ -11,8 +11,9 @@
 // - new (file type 6, Windows 8.1 on): entries ("HvLE") one after another at 512-byte
 //   boundaries, each a set of runs of 4096-byte pages of the bins with the sequence number of
 //   its write and the size the bins had then, checked by two Marvin32 sums. The entries from
-//   the file's sequence number on are applied in their order, from NAME.LOG1 then NAME.LOG2;
-//   the first that fails a check ends the replay, and what came before it stands.
+//   the file's sequence number on are applied in their order, from the log that holds the
+//   earlier ones (the two are written by turns) then the other; the first that fails a check
+//   ends the replay, and what came before it stands.
 // - old (file type 1, up to Windows 8): a bitmap ("DIRT") of the 512-byte pages of the bins
 //   that the log holds, then those pages. One log is used: one whose copy is complete (its
 //   sequence numbers equal) and whose write was the file's (the same timestamp).
