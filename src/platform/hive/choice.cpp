@@ -1,7 +1,6 @@
 #include "platform/hive/choice.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -186,18 +185,13 @@ HiveCheck checkHive(const std::string& path) {
 
 std::optional<std::string> installationHive(const std::string& root) {
     static constexpr std::string_view Path[] = {"Windows", "System32", "config", "SOFTWARE"};
-    auto sameLetters = [](std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    };
     std::string at = root;
     for (std::string_view wanted : Path) {
         DIR* dir = opendir(at.c_str());
         if (!dir) return std::nullopt;
         std::optional<std::string> found;
         while (const dirent* entry = readdir(dir))
-            if (sameLetters(entry->d_name, wanted) && (!found || entry->d_name == wanted)) found = entry->d_name;
+            if (sameLettersAnyCase(entry->d_name, wanted) && (!found || entry->d_name == wanted)) found = entry->d_name;
         closedir(dir);
         if (!found) return std::nullopt;
         at += (at.ends_with('/') ? "" : "/") + *found;

@@ -17,6 +17,7 @@
 
 #include "platform/bytes.h"
 #include "platform/hive/marvin32.h"
+#include "platform/hive/paths.h"
 #include "platform/hive/session.h"
 
 namespace platform::hive {
@@ -28,11 +29,6 @@ constexpr std::uint64_t LargestLog = std::uint64_t{3} << 30;
 constexpr std::size_t MostFreshRuns = 4096;
 
 std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
-
-bool sameLetters(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 Status readAt(int fd, char* into, std::size_t count, std::uint64_t at, std::size_t& got) {
     got = 0;
@@ -88,7 +84,7 @@ Logs readLogs(int folder, const std::string& name) {
         const std::string_view seen = entry->d_name;
         for (int i = 0; i < LogNames; ++i) {
             const std::string wanted = name + std::string(Suffixes[i]);
-            if (sameLetters(seen, wanted) && (found[i].empty() || seen == wanted)) found[i] = seen;
+            if (sameLettersAnyCase(seen, wanted) && (found[i].empty() || seen == wanted)) found[i] = seen;
         }
     }
     closedir(dir);
